@@ -1,0 +1,23 @@
+#pragma once
+// "Drive C": the directory that receives the trace-back and info files. It is
+// $QUORVAN_DRIVE_C, else ~/.local/state/quorvan.
+#include <filesystem>
+#include <string>
+
+namespace quorvan {
+
+class DriveC {
+ public:
+  explicit DriveC(std::filesystem::path dir) : dir_(std::move(dir)) {}
+  static DriveC fromEnvironment();
+
+  const std::filesystem::path& dir() const { return dir_; }
+  // Appends text to the named file (created if absent, directory too). Throws
+  // std::system_error on failure.
+  void append(const std::string& fileName, const std::string& text) const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+}  // namespace quorvan
