@@ -77,6 +77,10 @@ class SerialDevice {
   virtual bool cts() = 0;
   virtual bool dsr() = 0;
   virtual bool cd() = 0;
+
+  // What this device cannot do, in one line for the trace ("no break or modem lines:
+  // pseudo-terminal"); empty when it has everything.
+  virtual std::string notice() const { return {}; }
 };
 
 // Opens port numbers. Port n is the device named by the link "comN" in the ports
