@@ -49,8 +49,10 @@ int VirtualClock::idleUntil(std::uint64_t deadlineUs, std::span<pollfd> fds) {
   }
   std::uint64_t target = deadlineUs;
   if (auto next = nextEventUs(); next && *next < target) target = *next;
-  if (target > nowUs_) advanceTo(target);
-  else advanceTo(nowUs_);
+  if (target > nowUs_)
+    advanceTo(target);
+  else
+    advanceTo(nowUs_);
   return 0;
 }
 

@@ -59,7 +59,9 @@ class Clock {
 };
 
 // Milliseconds elapsed from `since` to `now` on the wrapping clock.
-inline std::uint32_t ElapsedMs(std::uint32_t now, std::uint32_t since) { return now - since; }
+inline std::uint32_t ElapsedMs(std::uint32_t now, std::uint32_t since) {
+  return now - since;
+}
 
 class RealClock final : public Clock {
  public:

@@ -5,7 +5,9 @@
 
 namespace quorvan {
 
-void MessageLoop::post(std::function<void()> task) { tasks_.push_back(std::move(task)); }
+void MessageLoop::post(std::function<void()> task) {
+  tasks_.push_back(std::move(task));
+}
 
 MessageLoop::WatchId MessageLoop::watchFd(int fd, short events,
                                           std::function<void(short)> onReady) {
@@ -14,7 +16,9 @@ MessageLoop::WatchId MessageLoop::watchFd(int fd, short events,
   return id;
 }
 
-void MessageLoop::unwatchFd(WatchId id) { fds_.erase(id); }
+void MessageLoop::unwatchFd(WatchId id) {
+  fds_.erase(id);
+}
 
 void MessageLoop::removeTimer(Timer* t) {
   timers_.erase(std::remove(timers_.begin(), timers_.end(), t), timers_.end());
@@ -134,7 +138,9 @@ Timer::Timer(MessageLoop& loop, std::function<void()> onTick, std::uint32_t inte
   loop_.addTimer(this);
 }
 
-Timer::~Timer() { loop_.removeTimer(this); }
+Timer::~Timer() {
+  loop_.removeTimer(this);
+}
 
 void Timer::restart() {
   dueUs_ = loop_.clock().monoUs() + std::uint64_t{intervalMs_} * 1000;

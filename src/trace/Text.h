@@ -15,8 +15,8 @@ std::string Hex(std::int32_t value);
 // The same for a 16-bit value (-1 gives FFFF).
 std::string Hex16(std::int16_t value);
 
-// Two upper-case hex digits and a blank per byte: "01 A0 ".
-std::string PktToHex(std::string_view bytes);
+// Two upper-case hex digits and a blank per byte: "01 A0 ". Packed leaves the blanks out.
+std::string PktToHex(std::string_view bytes, bool packed = false);
 
 // Renders a number by a display pattern: 0 a digit always written, # a digit written
 // only when significant (0 under "#" alone writes nothing), "." the decimal point, every

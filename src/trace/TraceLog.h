@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,8 @@ class TraceLog {
   void LogToRing(const std::string& message);  // one entry in the event ring
   void DumpTraceBack();                        // ring to the day's file, then wipe
   void ReportError(const std::string& message, int buttons, const std::string& title);
-  void ShowTraceBack();                        // ring back onto the on-screen list
-  void ClearRing();                            // empties every slot (restart button)
+  void ShowTraceBack();  // ring back onto the on-screen list
+  void ClearRing();      // empties every slot (restart button)
 
   // The debug error alert: acts only while the process-wide debug switch is on.
   void DebugAlert(int code, const ErrInfo& err);
@@ -75,9 +76,14 @@ class TraceLog {
   std::uint32_t gElapsed() const { return gElapsed_; }
   std::uint32_t deltaN = 0;  // diagnostic value written by the smart-cable test
 
+  // Test hook: runs before each line is added to lstTrace; a throw from it stands for a
+  // failing list.
+  std::function<void()> onListAdd;
+
  private:
   bool debugOn() const { return hooks_.mbDebugMode && *hooks_.mbDebugMode; }
   std::vector<std::string> ringInOrder() const;
+  void reportListFailure(const ErrInfo& err);
 
   Clock& clock_;
   Alerts& alerts_;

@@ -16,7 +16,8 @@ struct LoopFixture : ::testing::Test {
 TEST_F(LoopFixture, TimerTicksAtItsIntervalAndRestartsWhenReEnabled) {
   std::vector<std::uint32_t> ticks;
   const std::uint32_t t0 = ms();
-  Timer t(loop, [&] { ticks.push_back(ms() - t0); }, 200);
+  Timer t(
+      loop, [&] { ticks.push_back(ms() - t0); }, 200);
   t.setEnabled(true);
   loop.runFor(650);
   EXPECT_EQ(ticks, (std::vector<std::uint32_t>{200, 400, 600}));
@@ -30,7 +31,8 @@ TEST_F(LoopFixture, TimerNeverReentersItsOwnHandlerAndSkipsTicksDueMeanwhile) {
   int depth = 0, maxDepth = 0, count = 0;
   std::vector<std::uint32_t> starts;
   const std::uint32_t t0 = ms();
-  Timer t(loop, [&] {}, 100);
+  Timer t(
+      loop, [&] {}, 100);
   t.setHandler([&] {
     ++count;
     starts.push_back(ms() - t0);
@@ -53,16 +55,25 @@ TEST_F(LoopFixture, TimerNeverReentersItsOwnHandlerAndSkipsTicksDueMeanwhile) {
 
 TEST_F(LoopFixture, OtherTimersAndTasksRunInsideAYieldingWait) {
   std::vector<std::string> order;
-  Timer slow(loop, [&] {
-    order.push_back("slow-begin");
-    const std::uint32_t s = ms();
-    while (ms() - s < 100) {
-      loop.DoEvents();
-      clock.sleepMs(5);
-    }
-    order.push_back("slow-end");
-  }, 50);
-  Timer fast(loop, [&] { order.push_back("fast"); fast.setEnabled(false); }, 80);
+  Timer slow(
+      loop,
+      [&] {
+        order.push_back("slow-begin");
+        const std::uint32_t s = ms();
+        while (ms() - s < 100) {
+          loop.DoEvents();
+          clock.sleepMs(5);
+        }
+        order.push_back("slow-end");
+      },
+      50);
+  Timer fast(
+      loop,
+      [&] {
+        order.push_back("fast");
+        fast.setEnabled(false);
+      },
+      80);
   slow.setEnabled(true);
   fast.setEnabled(true);
   loop.post([&] { order.push_back("task"); });

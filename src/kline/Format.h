@@ -1,0 +1,20 @@
+#pragma once
+// Small formatting operations of the K-line replies (hex dumps are PktToHex in
+// trace/Text.h).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvan {
+
+// Two upper-case hex digits, always: 0x05 gives "05".
+std::string Hex2(std::uint8_t intByte);
+// Maps an unsigned 32-bit reading into the signed range of the client interface:
+// 4294967295 gives -1. Rounds to the nearest integer, ties to even.
+std::int32_t UnsignedToLong(double value);
+// The text without its NUL characters.
+std::string CleanStr(std::string_view source);
+// The code (0..255) of byte i (1-based) of bytes, or -1 when bytes is shorter.
+std::int16_t ByteAt(std::string_view bytes, std::size_t i);
+
+}  // namespace quorvan

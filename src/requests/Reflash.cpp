@@ -1,0 +1,259 @@
+#include "requests/Reflash.h"
+
+#include "client/clsBoschECU.h"
+#include "kline/PacketLayer.h"
+#include "kline/VisteonKey.h"
+#include "requests/RequestLoop.h"
+#include "runtime/frmCommThread.h"
+#include "trace/Text.h"
+
+namespace quorvan {
+
+namespace {
+
+constexpr std::uint32_t kSampleRateMs = 200;
+constexpr std::uint32_t kReplyTimeoutMs = 2000;
+constexpr std::uint32_t kEraseTimeoutMs = 20000;
+constexpr std::int32_t kPresenceRetryMs = 500;
+constexpr std::uint32_t kReflashBitRate = 57600;
+constexpr std::uint8_t kPingAnswer = 0xE0;
+constexpr std::int16_t kRoutineNotComplete = 0x23;
+constexpr std::size_t kCalTextPieces = 43;
+constexpr std::size_t kCalTextPiece = 6;
+constexpr std::size_t kCalTextStride = 11;
+constexpr std::size_t kCalTextFirst = 4;  // 0-based offset of the first piece
+
+std::string bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+std::int32_t flashMode(const frmCommThread& f) {
+  return f.objBoschECU ? f.objBoschECU->ecuFlashMode : flashIdle;
+}
+
+void setFlashMode(frmCommThread& f, std::int32_t mode) {
+  if (f.objBoschECU) f.objBoschECU->ecuFlashMode = mode;
+}
+
+bool getCalText(const frmCommThread& f) {
+  return f.objBoschECU && f.objBoschECU->ecuGetCalText;
+}
+
+// Waits for the controller to answer the ping; false when the client aborted first.
+bool controllerPresent(frmCommThread& f) {
+  for (;;) {
+    if (f.globals.gFlashAbort) {
+      ShutDownReflash(f);
+      return false;
+    }
+    f.DieIfNoClients();
+    SendCommand(f, f.requests.reqPing);
+    if (GetReplyByte(f, 1) != kPingAnswer) f.waits.WaitFor(kPresenceRetryMs);
+    if (GetReplyByte(f, 1) == kPingAnswer) return true;
+  }
+}
+
+bool unlock(frmCommThread& f, std::uint8_t random) {
+  SendCommand(f, f.requests.reqSeed);
+  const auto s3 = static_cast<std::uint8_t>(GetReplyByte(f, 3));
+  const auto s4 = static_cast<std::uint8_t>(GetReplyByte(f, 4));
+  const auto s5 = static_cast<std::uint8_t>(GetReplyByte(f, 5));
+  const std::uint8_t k1 = KeyFromSeed(s3, random, s5);
+  const std::uint8_t k2 = KeyFromSeed(s4, random, s5);
+  SendCommand(f, f.requests.reqKey + bytes({k1, k2}));
+  return f.replyBuffer == bytes({0x67, 0x02, 0x34});
+}
+
+void erase(frmCommThread& f) {
+  f.replyTimeout = kEraseTimeoutMs;
+  SendCommand(f, f.requests.reqEraseEnter);
+  f.LogToList("Sent EraseEnter, gotReply: " + PktToHex(f.replyBuffer));
+  SendCommand(f, f.requests.reqEraseExit);
+  f.LogToList("Sent EraseExit, gotReply: " + PktToHex(f.replyBuffer));
+  f.replyTimeout = kReplyTimeoutMs;
+}
+
+// Sends the block's data in six-byte transfer requests without waiting for replies; the
+// last (short) chunk carries the 16-bit sum of all data bytes, most significant first.
+void sendBlockData(frmCommThread& f, const std::string& data) {
+  unsigned sum = 0;
+  for (int i = 0; i < kTransferChunks; ++i) {
+    const std::size_t from = static_cast<std::size_t>(i) * kTransferChunk;
+    std::string chunk = from < data.size() ? data.substr(from, kTransferChunk) : std::string();
+    for (char c : chunk) sum = (sum + static_cast<unsigned char>(c)) & 0xFFFF;
+    const bool shortChunk = chunk.size() < kTransferChunk;
+    if (shortChunk) chunk += bytes({static_cast<int>(sum >> 8), static_cast<int>(sum & 0xFF)});
+    SendCommand(f, f.requests.reqTransfer + chunk, true);
+    if (shortChunk) {
+      f.LogIt("++ Final (short) data packet... " + PktToHex(f.requests.reqTransfer + chunk));
+    }
+  }
+}
+
+// The closing exchanges of a block; false when the controller did not react.
+bool closeBlock(frmCommThread& f) {
+  f.iOverrun = 0;
+  f.waits.WaitFor(200);
+  ClearAbortOnError(f.commSerial);
+  f.waits.WaitFor(200);
+  SendCommand(f, f.requests.reqTransferExit);
+  if (f.blockBuf.empty() && f.timeOut && f.iOverrun == 0) return false;
+  SendCommand(f, f.requests.reqBlockCheckStart);
+  if (f.timeOut) return false;
+  SendCommand(f, f.requests.reqBlockCheckStop);
+  if (f.timeOut) return false;
+  f.LogIt("-- total BlockWrite time was: " + std::to_string(ElapsedMs(f.now(), f.startFlashWrite)) +
+          " mS");
+  return true;
+}
+
+}  // namespace
+
+std::int32_t FlashBlockNumber(std::int32_t flashBase) {
+  return (flashBase - kFirstFlashBase) / 4 + 33;
+}
+
+void BuildVisteonRequests(frmCommThread& f) {
+  ReflashRequests& r = f.requests;
+  r.reqPing = bytes({0xA0});
+  r.reqPrepare = bytes({0x31, 0xA0, 0x01, 0x00});
+  r.reqSeed = bytes({0x27, 0x01});
+  r.reqKey = bytes({0x27, 0x02});
+  r.reqEraseEnter = bytes({0x31, 0xA1});
+  r.reqEraseExit = bytes({0x32, 0xA1});
+  r.reqDownload = bytes({0x34, 0x82, 0x04, 0x00});
+  r.reqTransfer = bytes({0x36});
+  r.reqTransferExit = bytes({0x37, 0x82});
+  r.reqBlockCheckStart = bytes({0x31, 0xA2});
+  r.reqBlockCheckStop = bytes({0x32, 0xA2});
+  r.reqVerifyStart = bytes({0x31, 0xA3});
+  r.reqVerifyStop = bytes({0x32, 0xA3});
+}
+
+void ShutDownReflash(frmCommThread& f) {
+  f.LogToList(std::string("++ ShutDown Reflash, with gFlashAbort = ") +
+              BoolText(f.globals.gFlashAbort) +
+              ", commandRequested = " + std::to_string(f.commandRequested));
+}
+
+void NotifyFlashStatus(frmCommThread& f, std::int32_t status) {
+  f.LogIt("### About to Notify Client that flashStatus went to: " + std::to_string(status));
+  const std::uint32_t t0 = f.now();
+  setFlashMode(f, status);
+  if (f.objBoschECU) f.objBoschECU->TellClient("flashStatus=" + std::to_string(status));
+  f.LogIt("### Completed Notifying Client that flashStatus changed, took " +
+          std::to_string(ElapsedMs(f.now(), t0)) + " mS");
+}
+
+void doFlashInit(frmCommThread& f) {
+  BuildVisteonRequests(f);
+  f.LogToList(std::string("-- Entering doFlashInit, with gFlashAbort flag = ") +
+              BoolText(f.globals.gFlashAbort));
+  f.tmrWatchDog.setEnabled(false);
+  f.tmrSampleRate.setInterval(kSampleRateMs);
+  f.replyTimeout = kReplyTimeoutMs;
+  f.ecuFlashBase = kFirstFlashBase;
+  if (!controllerPresent(f)) return;
+  f.StatusNotify(ecuCommOK);
+  if (getCalText(f)) NotifyFlashStatus(f, flashBusy);
+  const auto random = static_cast<std::uint8_t>(f.rng() % 256);
+  SendCommand(f, f.requests.reqPrepare + bytes({random, 0x01}));
+  if (!DiagCmdWorked(f)) {
+    NotifyFlashStatus(f, flashFailedPrep);
+    return;
+  }
+  if (!unlock(f, random)) {
+    NotifyFlashStatus(f, flashFailedUnlock);
+    return;
+  }
+  f.SetBaudRate(kReflashBitRate);
+  if (getCalText(f)) {
+    ReadCalText(f);
+    return;
+  }
+  erase(f);
+  NotifyFlashStatus(f, DiagCmdWorked(f) ? flashReady : flashFailedErase);
+}
+
+bool IsBlankBlock(const std::string& data) {
+  return data.find_first_not_of('\xFF') == std::string::npos;
+}
+
+void DoBlockWrite(frmCommThread& f) {
+  const std::int32_t n = FlashBlockNumber(static_cast<std::int32_t>(f.ecuFlashBase));
+  if (IsBlankBlock(f.ecuFlashData)) {
+    f.LogIt("...skipping FF block #" + std::to_string(n) + "...");
+    f.ecuFlashBase += 4;
+  } else {
+    const auto base = static_cast<std::int32_t>(f.ecuFlashBase);
+    SendCommand(f, f.requests.reqDownload + bytes({(base >> 8) & 0xFF, base & 0xFF, 0x00}));
+    f.ecuFlashBase += 4;
+    f.LogIt(">> Sending 1 kB data block #" + std::to_string(n) + "...");
+    sendBlockData(f, f.ecuFlashData);
+    if (!closeBlock(f)) {
+      NotifyFlashStatus(f, flashFailedWrite);
+      f.LogIt(std::string("** Block write failed... timeOut=") + BoolText(f.timeOut) +
+              "; iOverrun=" + std::to_string(f.iOverrun));
+      return;
+    }
+  }
+  // A blank block takes its verdict from the reply still held from the previous exchange.
+  NotifyFlashStatus(f, DiagCmdWorked(f) ? flashReady : flashFailedWrite);
+}
+
+void DoFlashVerify(frmCommThread& f) {
+  const std::int32_t sum = f.ecuChecksum;
+  SendCommand(f, f.requests.reqVerifyStart + bytes({(sum >> 8) & 0xFF, sum & 0xFF}));
+  if (GetReplyByte(f, 6) == kRoutineNotComplete) {
+    SendCommand(f, f.requests.reqVerifyStop);
+    if (GetReplyByte(f, 6) == 0x00) {
+      NotifyFlashStatus(f, flashReady);
+      return;
+    }
+  }
+  NotifyFlashStatus(f, flashFailedVerify);
+}
+
+std::string ExtractCalText(const std::string& uploaded) {
+  std::string text;
+  for (std::size_t k = 0; k < kCalTextPieces; ++k) {
+    const std::size_t from = kCalTextFirst + kCalTextStride * k;
+    if (from >= uploaded.size()) break;
+    text += uploaded.substr(from, kCalTextPiece);
+  }
+  return text;
+}
+
+void ReadCalText(frmCommThread& f) {
+  SendCommand(f, bytes({0x35, 0x82, 0x01, 0x00, 0x1C, 0xFF, 0x00}));
+  f.waits.WaitFor(1000);
+  if (f.replyBuffer.empty() || f.replyBuffer.back() != '\0') {
+    setFlashMode(f, flashFailedVerify);  // directly: no note to the client
+    return;
+  }
+  if (f.objBoschECU) f.objBoschECU->ecuResults = ExtractCalText(f.blockBuf);
+  setFlashMode(f, flashReady);
+}
+
+void doFlashAbort(frmCommThread& f) {
+  f.globals.gFlashAbort = false;
+  f.LogIt("!!! Clearing gFlashAbort flag, on entry to doFlashAbort handler");
+  const std::int32_t mode = flashMode(f);
+  if (!getCalText(f) && mode == flashIdle) {
+    f.LogToList("!! flashAbort reached Quorvan; skipped because flashIdle");
+    return;
+  }
+  f.LogToList("!! flashAbort from Client reached Quorvan; re-init & setIdle, mode was: " +
+              std::to_string(mode));
+  NotifyFlashStatus(f, flashIdle);
+  if (f.objBoschECU) f.objBoschECU->ecuGetCalText = false;
+  f.tmrWatchDog.setEnabled(true);
+  f.tmrSampleRate.setInterval(kSampleRateMs);
+  f.activity = false;
+  f.LogIt("Lighting off Do5BaudInit in doFlashAbort, with activity=FALSE");
+  f.Do5BaudInit();
+}
+
+}  // namespace quorvan

@@ -1,0 +1,30 @@
+#pragma once
+// Reprogramming a Visteon controller's flash memory, one step per sample-rate tick:
+// init (presence, prepare, unlock, erase or calibration text), one 1 kB block per write
+// request, verify; an abort returns controller and server to idle.
+#include <cstdint>
+#include <string>
+
+namespace quorvan {
+
+class frmCommThread;
+
+// The first flash block lives at 0x1C80 (units of 256 bytes); each block adds 4.
+inline constexpr std::int32_t kFirstFlashBase = 0x1C80;
+inline constexpr std::size_t kTransferChunk = 6;
+inline constexpr int kTransferChunks = 171;
+
+void BuildVisteonRequests(frmCommThread& f);
+void doFlashInit(frmCommThread& f);
+void DoBlockWrite(frmCommThread& f);
+void DoFlashVerify(frmCommThread& f);
+void doFlashAbort(frmCommThread& f);
+void ShutDownReflash(frmCommThread& f);
+void ReadCalText(frmCommThread& f);
+std::string ExtractCalText(const std::string& uploaded);
+bool IsBlankBlock(const std::string& data);
+void NotifyFlashStatus(frmCommThread& f, std::int32_t status);
+// Block number in the trace: the block at 0x1C80 is block 33.
+std::int32_t FlashBlockNumber(std::int32_t flashBase);
+
+}  // namespace quorvan

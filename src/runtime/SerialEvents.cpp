@@ -1,0 +1,138 @@
+#include <exception>
+
+#include "kline/DataPump.h"
+#include "runtime/frmCommThread.h"
+#include "trace/Text.h"
+
+namespace quorvan {
+
+namespace {
+// Changes of CTS, carrier detect and ring indicator are line noise on a K-line interface.
+constexpr std::uint32_t kNoiseEvents = evmask::EV_CTS | evmask::EV_RLSD | evmask::EV_RING;
+constexpr std::uint32_t kVisteonBitRate = 10400;
+constexpr std::int32_t kInterfaceWakeMs = 1600;
+}  // namespace
+
+void frmCommThread::SetupPort() {
+  try {
+    if (commSerial.PortOpen()) commSerial.setPortOpen(false);
+    commSerial.RThreshold = 1;
+    commSerial.SThreshold = 0;
+    commSerial.InBufferSize = 4096;
+    commSerial.OutBufferSize = 2048;
+    commSerial.Handshaking = 0;
+    commSerial.InputMode = 1;
+    commSerial.NullDiscard = false;
+    commSerial.InputLen = 0;
+    commSerial.CommPort = numPort;
+    commSerial.setSettings("9600,N,8,1");
+    commSerial.setDTREnable(true);
+    commSerial.setPortOpen(true);
+    timePortOpened = now();
+    if (const std::string notice = commSerial.deviceNotice(); !notice.empty()) {
+      LogIt("** Port " + std::to_string(numPort) + ": " + notice);
+    }
+    commSerial.setInBufferCount(0);
+    ClearAbortOnError(commSerial);
+    if (!MaskCommEvents(commSerial, kNoiseEvents)) {
+      ReportError("Serial noise event masking failed!", mb::vbExclamation, kErrorTitle);
+    }
+    if (ecuDevice == ecuVisteon) SetBaudRate(kVisteonBitRate);
+    if (!firstOpenDone) {
+      waits.SleepMs(kInterfaceWakeMs);  // only the first open waits for the interface
+      firstOpenDone = true;
+    }
+  } catch (const std::exception& e) {
+    DebugAlert(11, ErrFromException(e));
+  }
+}
+
+void frmCommThread::ReportCommEvent(const std::string& text) {
+  if (mbDebugMode) LogToRing("** " + text);
+}
+
+void frmCommThread::AppendInput() {
+  waits.GetDeltaTime();  // only moves the timing mark
+  blockBuf += CommInStr();
+}
+
+void frmCommThread::onCommEvent() {
+  using namespace comm;
+  switch (const int ev = commSerial.CommEvent()) {
+    case comEvReceive:
+      gotInput = true;
+      bActive = true;
+      if (discardInput || ignoreInput) {
+        commSerial.setInBufferCount(0);
+        inputDiscarded = true;
+        return;
+      }
+      prevMsgTime = msgTime;
+      msgTime = now();
+      if (ecuDevice == ecuMSE10) {
+        DataPump(*this);
+      } else {
+        AppendInput();
+      }
+      return;
+    case comEvSend:
+      return;
+    case comEvCD:
+      ReportCommEvent("CD line changed state!");
+      ++modemLineEvents;
+      return;
+    case comEvCTS:
+      ReportCommEvent("CTS line changed state!");
+      ++modemLineEvents;
+      return;
+    case comEvDSR:
+      ReportCommEvent("DSR line changed state!");
+      return;
+    case comEvRing:
+      ReportCommEvent("Ring Indicator changed state!");
+      ++modemLineEvents;
+      return;
+    case comEvEOF:
+      ReportCommEvent("EOF character found in input stream!");
+      return;
+    case comEventBreak:
+      ReportCommEvent("A BREAK was received!");
+      breakReceived = true;
+      commSerial.setInBufferCount(0);
+      return;
+    case comEventFrame:
+      ReportCommEvent("A Framing Error occurred!");
+      commSerial.setInBufferCount(0);
+      return;
+    case comEventOverrun:
+      LogIt("** Data Lost due to port overrun!  inCount=" +
+            std::to_string(commSerial.InBufferCount()));
+      ++iOverrun;
+      return;
+    case comEventRxOver:
+      ReportCommEvent("The Receive buffer overflowed!");
+      return;
+    case comEventRxParity:
+      ReportCommEvent("A Parity Error was detected!");
+      return;
+    case comEventTxFull:
+      ReportCommEvent("The Transmit buffer was full!");
+      return;
+    case comEventDCB:
+      ReportCommEvent("Error occurred retrieving the DCB!");
+      return;
+    default:
+      ReportCommEvent("Unknown Event: " + Hex(ev));
+      return;
+  }
+}
+
+void frmCommThread::commSerial_OnComm() {
+  try {
+    onCommEvent();
+  } catch (const std::exception& e) {
+    DebugAlert(10, ErrFromException(e));  // the event is lost
+  }
+}
+
+}  // namespace quorvan

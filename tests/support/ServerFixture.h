@@ -1,0 +1,73 @@
+#pragma once
+// A whole server on the virtual clock: platform services, the client class and its
+// comm form, with the events a client would receive recorded.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "client/clsBoschECU.h"
+#include "runtime/frmCommThread.h"
+#include "support/EventRecorder.h"
+
+namespace quorvan::testing {
+
+// A machine without serial ports.
+class NoPortsBackend final : public SerialBackend {
+ public:
+  std::unique_ptr<SerialDevice> open(int) override {
+    throw SerialError(comm::comPortInvalid, "Invalid port number");
+  }
+  bool isModemPort(int) override { return false; }
+};
+
+inline std::filesystem::path FreshTempDir() {
+  static int counter = 0;
+  auto dir = std::filesystem::temp_directory_path() /
+             ("quorvan-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+class ServerFixture : public ::testing::Test {
+ protected:
+  explicit ServerFixture(SerialBackend* backend = nullptr)
+      : serial(backend ? *backend : noPorts),
+        driveC(FreshTempDir()),
+        platform{clock, loop, serial, windows, alerts, driveC, process},
+        ecu(platform, globals) {
+    ecu.addSink(&events);
+  }
+  ~ServerFixture() override { std::filesystem::remove_all(driveC.dir()); }
+
+  // RunTask(false): the comm form is loaded and CommStatus(ecuReady) raised.
+  frmCommThread& start() {
+    ecu.RunTask(false);
+    return *globals.frmHidden;
+  }
+  frmCommThread& form() { return *globals.frmHidden; }
+  std::uint32_t ms() { return clock.timeGetTime(); }
+  void runFor(std::uint32_t msToRun) { loop.runFor(msToRun); }
+
+  // Names the client and gives it a window, so presence checks find it.
+  void nameClient(const std::string& caption) {
+    windows.add(kClientWindowClass, caption);
+    ecu.setClientName(caption);
+  }
+
+  VirtualClock clock;
+  MessageLoop loop{clock};
+  NoPortsBackend noPorts;
+  SerialBackend& serial;
+  InMemoryWindowDirectory windows;
+  CapturingAlerts alerts;
+  DriveC driveC;
+  RecordingProcessControl process;
+  Platform platform;
+  modGlobals globals;
+  clsBoschECU ecu;
+  EventRecorder events;
+};
+
+}  // namespace quorvan::testing
