@@ -20,6 +20,30 @@ void MessageLoop::unwatchFd(WatchId id) {
   fds_.erase(id);
 }
 
+void MessageLoop::setWatchEvents(WatchId id, short events) {
+  if (auto it = fds_.find(id); it != fds_.end()) it->second.events = events;
+}
+
+MessageLoop::HookId MessageLoop::addPrepareHook(std::function<void()> hook) {
+  const HookId id = nextHook_++;
+  prepareHooks_.emplace(id, std::move(hook));
+  return id;
+}
+
+void MessageLoop::removePrepareHook(HookId id) {
+  prepareHooks_.erase(id);
+}
+
+void MessageLoop::runPrepareHooks() {
+  // By id, looked up afresh each time: a hook may add or remove hooks.
+  for (auto it = prepareHooks_.begin(); it != prepareHooks_.end();) {
+    const HookId id = it->first;
+    auto hook = it->second;
+    hook();
+    it = prepareHooks_.upper_bound(id);
+  }
+}
+
 void MessageLoop::removeTimer(Timer* t) {
   timers_.erase(std::remove(timers_.begin(), timers_.end(), t), timers_.end());
 }
@@ -86,6 +110,7 @@ void MessageLoop::dispatchTimers() {
 }
 
 void MessageLoop::DoEvents() {
+  runPrepareHooks();
   dispatchFds();
   dispatchTasks();
   dispatchDelayed();
@@ -103,6 +128,7 @@ std::uint64_t MessageLoop::nextDueUs() const {
 }
 
 void MessageLoop::idleOnce(std::uint64_t limitUs) {
+  runPrepareHooks();
   const std::uint64_t due = std::min(nextDueUs(), limitUs);
   if (due <= clock_.monoUs()) return;
   std::vector<pollfd> pfds;

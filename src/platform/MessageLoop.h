@@ -31,6 +31,15 @@ class MessageLoop final : public Scheduler {
   // Watches a file descriptor; the callback runs from the loop when poll() reports it.
   WatchId watchFd(int fd, short events, std::function<void(short revents)> onReady);
   void unwatchFd(WatchId id);
+  // Changes the events a watched descriptor is polled for from now on.
+  void setWatchEvents(WatchId id, short events);
+
+  // A hook runs before every look at the watched descriptors (at the start of each
+  // DoEvents and before the loop idles), so a source that buffers work of its own, such
+  // as a bus connection, can update its events or post the work it already holds.
+  using HookId = std::uint64_t;
+  HookId addPrepareHook(std::function<void()> hook);
+  void removePrepareHook(HookId id);
 
   // Dispatches everything that is due now, then returns. The yielding waits call it.
   void DoEvents();
@@ -61,6 +70,7 @@ class MessageLoop final : public Scheduler {
   void dispatchTasks();
   void dispatchDelayed();
   void dispatchTimers();
+  void runPrepareHooks();
   std::uint64_t nextDueUs() const;
   void idleOnce(std::uint64_t limitUs);
 
@@ -68,6 +78,8 @@ class MessageLoop final : public Scheduler {
   std::deque<std::function<void()>> tasks_;
   std::map<WatchId, FdWatch> fds_;
   WatchId nextWatch_ = 1;
+  std::map<HookId, std::function<void()>> prepareHooks_;
+  HookId nextHook_ = 1;
   std::vector<Timer*> timers_;
   std::map<std::pair<std::uint64_t, EventId>, std::function<void()>> delayed_;
   std::map<EventId, std::uint64_t> delayedWhen_;

@@ -21,6 +21,15 @@ class NoPortsBackend final : public SerialBackend {
   bool isModemPort(int) override { return false; }
 };
 
+// Hands the server's port requests to whatever machine the test sets up.
+class ForwardingBackend final : public SerialBackend {
+ public:
+  explicit ForwardingBackend(SerialBackend& target) : target(&target) {}
+  std::unique_ptr<SerialDevice> open(int n) override { return target->open(n); }
+  bool isModemPort(int n) override { return target->isModemPort(n); }
+  SerialBackend* target;
+};
+
 inline std::filesystem::path FreshTempDir() {
   static int counter = 0;
   auto dir = std::filesystem::temp_directory_path() /
@@ -32,9 +41,8 @@ inline std::filesystem::path FreshTempDir() {
 
 class ServerFixture : public ::testing::Test {
  protected:
-  explicit ServerFixture(SerialBackend* backend = nullptr)
-      : serial(backend ? *backend : noPorts),
-        driveC(FreshTempDir()),
+  ServerFixture()
+      : driveC(FreshTempDir()),
         platform{clock, loop, serial, windows, alerts, driveC, process},
         ecu(platform, globals) {
     ecu.addSink(&events);
@@ -59,7 +67,7 @@ class ServerFixture : public ::testing::Test {
   VirtualClock clock;
   MessageLoop loop{clock};
   NoPortsBackend noPorts;
-  SerialBackend& serial;
+  ForwardingBackend serial{noPorts};
   InMemoryWindowDirectory windows;
   CapturingAlerts alerts;
   DriveC driveC;

@@ -1,0 +1,32 @@
+#include "sim/Cable.h"
+
+namespace quorvan::sim {
+
+ModemInputs CableLoopbacks(CableKind cable, bool dtr, bool rts) {
+  switch (cable) {
+    case CableKind::Ficht:
+      return {.cts = rts, .dsr = dtr, .cd = dtr};
+    case CableKind::Smart:
+      return {.cts = false, .dsr = dtr, .cd = false};
+    case CableKind::None:
+    case CableKind::KLine:
+      break;
+  }
+  return {};
+}
+
+std::string_view CableName(CableKind cable) {
+  switch (cable) {
+    case CableKind::None:
+      return "no cable";
+    case CableKind::KLine:
+      return "K-line cable";
+    case CableKind::Ficht:
+      return "Ficht cable";
+    case CableKind::Smart:
+      return "smart cable";
+  }
+  return "?";
+}
+
+}  // namespace quorvan::sim
