@@ -17,6 +17,7 @@ constexpr std::int16_t kBusyRepeatRequest = 0x21;
 constexpr std::int16_t kRoutineNotComplete = 0x23;
 constexpr std::uint32_t kReplyWaitMs = 400;
 constexpr std::uint8_t kTransferData = 0x36;
+constexpr int kSaeNegativeReplyLength = 7;
 
 bool flashActive(const frmCommThread& f) {
   return f.objBoschECU && f.objBoschECU->ecuFlashMode != flashIdle;
@@ -25,6 +26,11 @@ bool flashActive(const frmCommThread& f) {
 std::uint8_t byteOf(const std::string& s, std::size_t i) {
   return static_cast<std::uint8_t>(s[i]);
 }
+
+// An SAE reply's length follows from the request, except for a negative answer
+// (48 6B 10 7F sid code cs), which is always seven bytes: without this a busy or refused
+// answer to a data request would be taken for a missing reply.
+int SaeNegativeReplyLength(frmCommThread& f, int len);
 
 }  // namespace
 
@@ -135,7 +141,8 @@ bool WaitForReply(frmCommThread& f) {
     f.LogIt("*** timedOut: " + f.globals.gInitStep);
     return false;
   }
-  const int len = ReplyPacketLength(byteOf(f.blockBuf, 0), f.isoLastRequest);
+  int len = ReplyPacketLength(byteOf(f.blockBuf, 0), f.isoLastRequest);
+  if (len > 0 && byteOf(f.blockBuf, 0) == kSaeReply) len = SaeNegativeReplyLength(f, len);
   if (len == 0) {
     f.LogIt("** Discarding badly formatted packet: " + PktToHex(f.blockBuf) + "; lenByte=0");
     f.ReportError("Unknown packet format: " + PktToHex(f.blockBuf) + "; DISCARDING!",
@@ -160,6 +167,17 @@ bool WaitForReply(frmCommThread& f) {
   f.blockBuf.erase(0, L);
   return true;
 }
+
+namespace {
+int SaeNegativeReplyLength(frmCommThread& f, int len) {
+  WaitForInput(f, 4);
+  if (f.timeOut || byteOf(f.blockBuf, 3) != kNegativeResponse) {
+    f.timeOut = false;  // a short reply is found out by the wait for its whole length
+    return len;
+  }
+  return kSaeNegativeReplyLength;
+}
+}  // namespace
 
 std::int16_t ResponseCode(const frmCommThread& f) {
   const std::string& r = f.replyBuffer;

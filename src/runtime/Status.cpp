@@ -75,6 +75,10 @@ void frmCommThread::tmrWatchDog_Timer() {
   }
   if (activity) {
     activity = false;
+  } else if (requestInProgress) {
+    // A request tick is waiting inside its own exchange (and recovers the line itself);
+    // a new initialisation now would put a second exchange on the wire.
+    LogToRing("*** WatchDog held off: a request is in progress");
   } else {
     const std::uint32_t elapsed = ElapsedMs(t, gWatchTimer);
     if (static_cast<double>(elapsed) >= 0.9 * static_cast<double>(interval)) {

@@ -1,0 +1,43 @@
+#pragma once
+// Misbehaviour switched on at run time for the Visteon controller model: negative
+// answers (busy, routine not complete, any other code), no answer, late answers. Each
+// rule covers one service or all of them, for a number of requests or for ever.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace quorvan::sim::visteon {
+
+inline constexpr int kAnyService = -1;
+inline constexpr int kForever = -1;
+
+struct Misbehaviour {
+  enum class Kind {
+    Negative,  // answer 7F sid code and leave the request undone
+    Silent,    // neither act on the request nor answer it
+    Late,      // act and answer, lateUs later than usual
+  };
+  Kind kind = Kind::Negative;
+  std::uint8_t code = 0;
+  std::uint64_t lateUs = 0;
+};
+
+class Injections {
+ public:
+  // times: how many matching requests it covers (kForever: all); 0 adds nothing.
+  void add(int service, Misbehaviour what, int times);
+  // The misbehaviour due for a request of this service, if any, used up by it. The
+  // earliest rule added that matches wins.
+  std::optional<Misbehaviour> take(std::uint8_t service);
+  void clear() { rules_.clear(); }
+
+ private:
+  struct Rule {
+    int service;
+    Misbehaviour what;
+    int remaining;
+  };
+  std::vector<Rule> rules_;
+};
+
+}  // namespace quorvan::sim::visteon

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "visteon/VisteonFixture.h"
+
+namespace quorvan::testing {
+namespace {
+
+class VisteonReflash : public VisteonFixture {
+ protected:
+  static constexpr std::size_t kBlock = 1024;
+
+  // An image of the controller's whole region with some blank (all 0xFF) blocks.
+  std::string makeImage() {
+    const std::size_t blocks = ecuSim.flash().bytes().size() / kBlock;
+    std::string image;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      if (b % 5 == 3) {
+        image += std::string(kBlock, '\xFF');
+        continue;
+      }
+      for (std::size_t i = 0; i < kBlock; ++i)
+        image.push_back(static_cast<char>((b * 7 + i * 13) & 0xFF));
+    }
+    return image;
+  }
+
+  // FlashInit through the erase; then every block, each waited for.
+  void initAndWrite(const std::string& image, std::size_t blocks) {
+    ASSERT_EQ(ecu.FlashInit(), 1024);
+    ASSERT_EQ(flashOutcome(), flashReady);
+    for (std::size_t b = 0; b < blocks; ++b) {
+      ecu.FlashWrite(image.substr(b * kBlock, kBlock));
+      ASSERT_EQ(flashOutcome(), flashReady) << "block " << b;
+    }
+  }
+};
+
+TEST_F(VisteonReflash, AWholeImageIsWrittenAndVerified) {
+  ecuSim.loadFlash(std::string(ecuSim.flash().bytes().size(), '\x11'));
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, image.size() / kBlock);
+  ecu.FlashVerify(ImageSum(image));
+  EXPECT_EQ(flashOutcome(), flashReady);
+  EXPECT_EQ(ecuSim.flash().bytes(), image);
+  EXPECT_EQ(traceCount("...skipping FF block #36..."), 1);
+  EXPECT_EQ(traceCount(">> Sending 1 kB data block #33..."), 1);
+  // Every step told the client; the last note is the verify's.
+  EXPECT_EQ(events.notes.back(), "flashStatus=2");
+  EXPECT_EQ(form().commandRequested, cmd::kHandled);
+  EXPECT_FALSE(form().tmrWatchDog.Enabled());  // the reflash keeps the watchdog off
+}
+
+TEST_F(VisteonReflash, AWrongChecksumFailsTheVerify) {
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, image.size() / kBlock);
+  ecu.FlashVerify(ImageSum(image) ^ 0x0101);
+  EXPECT_EQ(flashOutcome(), flashFailedVerify);
+}
+
+TEST_F(VisteonReflash, AnAbortMidwayReturnsToIdleAndReinitialises) {
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, 3);
+  events.statuses.clear();
+  ecu.FlashAbort();
+  loop.runUntil([&] { return ecu.FlashStatus() == flashIdle; }, 5000);
+  EXPECT_EQ(ecu.FlashStatus(), flashIdle);
+  loop.runUntil([&] { return !events.statuses.empty() && events.statuses.back() == ecuCommOK; },
+                10'000);
+  EXPECT_EQ(events.statuses.back(), ecuCommOK);
+  EXPECT_EQ(ecu.idHardware(), "Visteon Controller");
+  EXPECT_FALSE(globals.gFlashAbort);
+  EXPECT_TRUE(form().tmrWatchDog.Enabled());
+}
+
+TEST_F(VisteonReflash, AControllerResetMidWriteFailsTheWriteAndNeverReportsReady) {
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, 1);
+  ecuSim.resetAfterTransferPackets(50);
+  std::vector<std::string> notesBefore = events.notes;
+  ecu.FlashWrite(image.substr(kBlock, kBlock));
+  EXPECT_EQ(flashOutcome(), flashFailedWrite);
+  const std::vector<std::string> after(events.notes.begin() + notesBefore.size(),
+                                       events.notes.end());
+  for (const auto& n : after) EXPECT_NE(n, "flashStatus=2");
+}
+
+TEST_F(VisteonReflash, AWrongKeyIsRefused) {
+  ASSERT_TRUE(connect());
+  ecuSim.injectNegative(0x27, 0x35);  // the seed request answered "invalid key"
+  ecu.FlashInit();
+  EXPECT_EQ(flashOutcome(), flashFailedUnlock);
+  EXPECT_FALSE(ecuSim.unlocked());
+}
+
+TEST_F(VisteonReflash, TheCalibrationTextIsUploaded) {
+  ecuSim.setCalibrationText("CAL 2005 V92C TOURING");
+  ASSERT_TRUE(connect());
+  ecu.FlashReadCalText();
+  loop.runUntil([&] { return ecu.FlashStatus() == flashReady; }, 30'000);
+  EXPECT_EQ(ecu.FlashStatus(), flashReady);
+  EXPECT_EQ(ecu.ecuResults, ecuSim.calibrationText());
+  EXPECT_EQ(ecu.ecuResults.rfind("CAL 2005 V92C TOURING", 0), 0u);
+}
+
+}  // namespace
+}  // namespace quorvan::testing
