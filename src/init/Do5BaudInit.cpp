@@ -2,7 +2,9 @@
 
 #include "client/clsBoschECU.h"
 #include "ficht/CableTests.h"
+#include "ficht/FichtPath.h"
 #include "kline/PacketLayer.h"
+#include "mbe/MbePath.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 
@@ -51,6 +53,9 @@ void sendAddressPattern(frmCommThread& f) {
     f.commSerial.setBreak(step.low);
     f.waits.SleepMs(step.ms);
   }
+  // The line events of the pattern queued up while the sleeps blocked: take them in now,
+  // input still discarded, so that the BREAK that came back is seen.
+  f.platform.loop.DoEvents();
   f.discardInput = false;
 }
 
@@ -119,14 +124,6 @@ void startFamily(frmCommThread& f) {
   }
 }
 
-// Ficht and MBE modules get their session starts with their own paths.
-bool familyNotServed(frmCommThread& f) {
-  if (f.ecuDevice != ecuFicht && f.ecuDevice != ecuMBE) return false;
-  f.LogIt("-- ecuDevice " + std::to_string(f.ecuDevice) + " is not served by this build");
-  f.tmrWatchDog.setEnabled(true);
-  return true;
-}
-
 void runInit(frmCommThread& f) {
   f.tmrWatchDog.setEnabled(false);
   f.tmrSampleRate.setEnabled(false);
@@ -141,7 +138,10 @@ void runInit(frmCommThread& f) {
   f.LogIt("Opening comm port...");
   f.SetupPort();
   f.globals.gInitStep = "after opening comm port";
-  if (f.ecuDevice == ecuFicht && familyNotServed(f)) return;
+  if (f.ecuDevice == ecuFicht) {
+    StartupFicht(f);
+    return;
+  }
   f.globals.gInitStep = "after Ficht start test";
   const bool fichtCable = FichtCableTest(f);
   const bool smartCable = SmartCableTest(f);
@@ -153,7 +153,10 @@ void runInit(frmCommThread& f) {
   }
   f.ignoreInput = false;
   f.globals.gInitStep = "after Ficht/DCAN cable test";
-  if (f.ecuDevice == ecuMBE && familyNotServed(f)) return;
+  if (f.ecuDevice == ecuMBE) {
+    StartupMBE(f);
+    return;
+  }
   f.globals.gInitStep = "after MBE test";
   if (f.ConnectionIsBad()) {
     // The watchdog re-runs the initialisation every 200 ms until the line echoes.

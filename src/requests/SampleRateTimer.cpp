@@ -1,4 +1,6 @@
 #include "client/clsBoschECU.h"
+#include "ficht/FichtPath.h"
+#include "mbe/MbePath.h"
 #include "requests/RequestLoop.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
@@ -7,9 +9,15 @@ namespace quorvan {
 
 // One unit of work per tick for the family in ecuDevice.
 void frmCommThread::tmrSampleRate_Timer() {
-  if (ecuDevice == ecuFicht || ecuDevice == ecuMBE) {
-    // These families run free-running loops of their own, started with their paths.
+  // Ficht and MBE run free-running loops of their own that pace themselves.
+  if (ecuDevice == ecuFicht) {
     tmrSampleRate.setEnabled(false);
+    FichtRequestLoop(*this);
+    return;
+  }
+  if (ecuDevice == ecuMBE) {
+    tmrSampleRate.setEnabled(false);
+    MBERequestLoop(*this);
     return;
   }
   const std::int32_t mode = objBoschECU ? objBoschECU->ecuFlashMode : flashIdle;
