@@ -105,8 +105,9 @@ TEST_F(Init, AFailureInsideIsReportedWithTheStepReached) {
   const auto& box = alerts.boxes.back();
   EXPECT_EQ(box.title, kErrorTitle);
   EXPECT_EQ(box.buttons, mb::vbCritical);
-  EXPECT_EQ(box.text.rfind("We died at: after checking connection\r\nError: 8012 in Do5BaudInit\r\n", 0),
-            0u);
+  EXPECT_EQ(
+      box.text.rfind("We died at: after checking connection\r\nError: 8012 in Do5BaudInit\r\n", 0),
+      0u);
   EXPECT_TRUE(form().tmrWatchDog.Enabled());
 }
 
