@@ -12,8 +12,6 @@ namespace quorvan {
 
 namespace {
 
-constexpr std::uint32_t kWatchDogMs = 2000;
-constexpr std::uint32_t kDeadLineWatchDogMs = 200;
 
 // The 5-baud address 0x10 as line levels: start bit and four zero bits low, one bit
 // high, three bits low, stop bit high; 200 ms per bit.

@@ -27,6 +27,13 @@ std::string CleanStr(std::string_view source) {
   return out;
 }
 
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  s.reserve(values.size());
+  for (int b : values) s.push_back(static_cast<char>(b & 0xFF));
+  return s;
+}
+
 std::int16_t ByteAt(std::string_view bytes, std::size_t i) {
   if (i < 1 || bytes.size() < i) return -1;
   return static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i - 1]));

@@ -2,6 +2,7 @@
 // Small formatting operations of the K-line replies (hex dumps are PktToHex in
 // trace/Text.h).
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,8 @@ std::string Hex2(std::uint8_t intByte);
 std::int32_t UnsignedToLong(double value);
 // The text without its NUL characters.
 std::string CleanStr(std::string_view source);
+// A byte string from byte values: Bytes({0x01, 0x0C}).
+std::string Bytes(std::initializer_list<int> values);
 // The code (0..255) of byte i (1-based) of bytes, or -1 when bytes is shorter.
 std::int16_t ByteAt(std::string_view bytes, std::size_t i);
 

@@ -1,6 +1,7 @@
 #include "requests/Reflash.h"
 
 #include "client/clsBoschECU.h"
+#include "kline/Format.h"
 #include "kline/PacketLayer.h"
 #include "kline/VisteonKey.h"
 #include "requests/RequestLoop.h"
@@ -11,7 +12,6 @@ namespace quorvan {
 
 namespace {
 
-constexpr std::uint32_t kSampleRateMs = 200;
 constexpr std::uint32_t kReplyTimeoutMs = 2000;
 constexpr std::uint32_t kEraseTimeoutMs = 20000;
 constexpr std::int32_t kPresenceRetryMs = 500;
@@ -22,12 +22,6 @@ constexpr std::size_t kCalTextPieces = 43;
 constexpr std::size_t kCalTextPiece = 6;
 constexpr std::size_t kCalTextStride = 11;
 constexpr std::size_t kCalTextFirst = 4;  // 0-based offset of the first piece
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
 
 std::int32_t flashMode(const frmCommThread& f) {
   return f.objBoschECU ? f.objBoschECU->ecuFlashMode : flashIdle;
@@ -62,8 +56,8 @@ bool unlock(frmCommThread& f, std::uint8_t random) {
   const auto s5 = static_cast<std::uint8_t>(GetReplyByte(f, 5));
   const std::uint8_t k1 = KeyFromSeed(s3, random, s5);
   const std::uint8_t k2 = KeyFromSeed(s4, random, s5);
-  SendCommand(f, f.requests.reqKey + bytes({k1, k2}));
-  return f.replyBuffer == bytes({0x67, 0x02, 0x34});
+  SendCommand(f, f.requests.reqKey + Bytes({k1, k2}));
+  return f.replyBuffer == Bytes({0x67, 0x02, 0x34});
 }
 
 void erase(frmCommThread& f) {
@@ -84,7 +78,7 @@ void sendBlockData(frmCommThread& f, const std::string& data) {
     std::string chunk = from < data.size() ? data.substr(from, kTransferChunk) : std::string();
     for (char c : chunk) sum = (sum + static_cast<unsigned char>(c)) & 0xFFFF;
     const bool shortChunk = chunk.size() < kTransferChunk;
-    if (shortChunk) chunk += bytes({static_cast<int>(sum >> 8), static_cast<int>(sum & 0xFF)});
+    if (shortChunk) chunk += Bytes({static_cast<int>(sum >> 8), static_cast<int>(sum & 0xFF)});
     SendCommand(f, f.requests.reqTransfer + chunk, true);
     if (shortChunk) {
       f.LogIt("++ Final (short) data packet... " + PktToHex(f.requests.reqTransfer + chunk));
@@ -117,19 +111,19 @@ std::int32_t FlashBlockNumber(std::int32_t flashBase) {
 
 void BuildVisteonRequests(frmCommThread& f) {
   ReflashRequests& r = f.requests;
-  r.reqPing = bytes({0xA0});
-  r.reqPrepare = bytes({0x31, 0xA0, 0x01, 0x00});
-  r.reqSeed = bytes({0x27, 0x01});
-  r.reqKey = bytes({0x27, 0x02});
-  r.reqEraseEnter = bytes({0x31, 0xA1});
-  r.reqEraseExit = bytes({0x32, 0xA1});
-  r.reqDownload = bytes({0x34, 0x82, 0x04, 0x00});
-  r.reqTransfer = bytes({0x36});
-  r.reqTransferExit = bytes({0x37, 0x82});
-  r.reqBlockCheckStart = bytes({0x31, 0xA2});
-  r.reqBlockCheckStop = bytes({0x32, 0xA2});
-  r.reqVerifyStart = bytes({0x31, 0xA3});
-  r.reqVerifyStop = bytes({0x32, 0xA3});
+  r.reqPing = Bytes({0xA0});
+  r.reqPrepare = Bytes({0x31, 0xA0, 0x01, 0x00});
+  r.reqSeed = Bytes({0x27, 0x01});
+  r.reqKey = Bytes({0x27, 0x02});
+  r.reqEraseEnter = Bytes({0x31, 0xA1});
+  r.reqEraseExit = Bytes({0x32, 0xA1});
+  r.reqDownload = Bytes({0x34, 0x82, 0x04, 0x00});
+  r.reqTransfer = Bytes({0x36});
+  r.reqTransferExit = Bytes({0x37, 0x82});
+  r.reqBlockCheckStart = Bytes({0x31, 0xA2});
+  r.reqBlockCheckStop = Bytes({0x32, 0xA2});
+  r.reqVerifyStart = Bytes({0x31, 0xA3});
+  r.reqVerifyStop = Bytes({0x32, 0xA3});
 }
 
 void ShutDownReflash(frmCommThread& f) {
@@ -159,7 +153,7 @@ void doFlashInit(frmCommThread& f) {
   f.StatusNotify(ecuCommOK);
   if (getCalText(f)) NotifyFlashStatus(f, flashBusy);
   const auto random = static_cast<std::uint8_t>(f.rng() % 256);
-  SendCommand(f, f.requests.reqPrepare + bytes({random, 0x01}));
+  SendCommand(f, f.requests.reqPrepare + Bytes({random, 0x01}));
   if (!DiagCmdWorked(f)) {
     NotifyFlashStatus(f, flashFailedPrep);
     return;
@@ -188,7 +182,7 @@ void DoBlockWrite(frmCommThread& f) {
     f.ecuFlashBase += 4;
   } else {
     const auto base = static_cast<std::int32_t>(f.ecuFlashBase);
-    SendCommand(f, f.requests.reqDownload + bytes({(base >> 8) & 0xFF, base & 0xFF, 0x00}));
+    SendCommand(f, f.requests.reqDownload + Bytes({(base >> 8) & 0xFF, base & 0xFF, 0x00}));
     f.ecuFlashBase += 4;
     f.LogIt(">> Sending 1 kB data block #" + std::to_string(n) + "...");
     sendBlockData(f, f.ecuFlashData);
@@ -205,7 +199,7 @@ void DoBlockWrite(frmCommThread& f) {
 
 void DoFlashVerify(frmCommThread& f) {
   const std::int32_t sum = f.ecuChecksum;
-  SendCommand(f, f.requests.reqVerifyStart + bytes({(sum >> 8) & 0xFF, sum & 0xFF}));
+  SendCommand(f, f.requests.reqVerifyStart + Bytes({(sum >> 8) & 0xFF, sum & 0xFF}));
   if (GetReplyByte(f, 6) == kRoutineNotComplete) {
     SendCommand(f, f.requests.reqVerifyStop);
     if (GetReplyByte(f, 6) == 0x00) {
@@ -227,7 +221,7 @@ std::string ExtractCalText(const std::string& uploaded) {
 }
 
 void ReadCalText(frmCommThread& f) {
-  SendCommand(f, bytes({0x35, 0x82, 0x01, 0x00, 0x1C, 0xFF, 0x00}));
+  SendCommand(f, Bytes({0x35, 0x82, 0x01, 0x00, 0x1C, 0xFF, 0x00}));
   f.waits.WaitFor(1000);
   if (f.replyBuffer.empty() || f.replyBuffer.back() != '\0') {
     setFlashMode(f, flashFailedVerify);  // directly: no note to the client

@@ -20,12 +20,6 @@ constexpr std::int32_t kBadLineRetestMs = 100;
 constexpr std::int16_t kPidEngineSpeed = 12;
 constexpr std::int16_t kPidFuelStatus = 2;
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
-
 // Marks the line busy for the duration of a tick's exchanges.
 class RequestScope {
  public:
@@ -43,14 +37,14 @@ void deliverValue(frmCommThread& f, std::int32_t value) {
 }
 
 void readCurrentData(frmCommThread& f, std::int16_t pid) {
-  SendCommand(f, bytes({0x01, pid}));
+  SendCommand(f, Bytes({0x01, pid}));
   std::int32_t value = GetReplyByte(f, 3);
   if (value >= 0 && pid == kPidEngineSpeed) value = value * 256 + GetReplyByte(f, 4);
   deliverValue(f, value);
 }
 
 void readFreezeFrame(frmCommThread& f, std::int16_t pid) {
-  SendCommand(f, bytes({0x02, pid, 0x00}));
+  SendCommand(f, Bytes({0x02, pid, 0x00}));
   std::int32_t value = GetReplyByte(f, 4);
   if (value >= 0 && (pid == kPidEngineSpeed || pid == kPidFuelStatus)) {
     value = value * 256 + GetReplyByte(f, 5);
@@ -147,7 +141,7 @@ void idlePoll(frmCommThread& f, std::string& location) {
     return;
   }
   location = "A-while sending PID request";
-  SendCommand(f, bytes({0x01, 0x00}));
+  SendCommand(f, Bytes({0x01, 0x00}));
   location = "B-done with PID request";
   if (f.replyBuffer.size() == 6 && f.lastEcuStatus == ecuNoComm) f.StatusNotify(ecuCommOK);
   if (f.replyBuffer.empty()) f.StatusNotify(ecuNoComm);
@@ -230,10 +224,10 @@ std::int16_t GetReplyByte(const frmCommThread& f, std::int16_t i) {
 }
 
 void DoDiagRoutine(frmCommThread& f, std::int16_t routine) {
-  SendCommand(f, bytes({0x10}));
-  SendCommand(f, bytes({0x31, routine}));
+  SendCommand(f, Bytes({0x10}));
+  SendCommand(f, Bytes({0x31, routine}));
   const bool success = DiagCmdWorked(f);
-  SendCommand(f, bytes({0x20}));
+  SendCommand(f, Bytes({0x20}));
   if (f.objBoschECU) f.objBoschECU->RaiseCommandComplete(success);
 }
 

@@ -6,8 +6,6 @@
 namespace quorvan {
 
 namespace {
-constexpr std::uint32_t kWatchDogMs = 2000;
-constexpr std::uint32_t kSampleRateMs = 200;
 constexpr std::uint32_t kKeepAliveMs = 100;
 constexpr std::uint32_t kTickTockMs = 10000;
 constexpr std::uint32_t kDieIfNotSetMs = 500;

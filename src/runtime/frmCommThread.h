@@ -27,6 +27,10 @@ struct ReflashRequests {
 };
 
 inline constexpr const char* kErrorTitle = " Error in Quorvan";
+// Timer periods of the form (milliseconds).
+inline constexpr std::uint32_t kWatchDogMs = 2000;
+inline constexpr std::uint32_t kDeadLineWatchDogMs = 200;  // while the line does not echo
+inline constexpr std::uint32_t kSampleRateMs = 200;
 inline constexpr const char* kClientWindowClass = "ThunderRT6FormDC";
 inline constexpr const char* kOldClientWindowClass = "ThunderFormDC";
 // Seventeen ASCII characters whose echo tells a live K-line from a dead one.

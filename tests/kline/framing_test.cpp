@@ -8,11 +8,7 @@
 namespace quorvan {
 namespace {
 
-std::string B(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
+std::string B(std::initializer_list<int> list) { return Bytes(list); }
 
 TEST(Framing, HeaderByServiceAndFlashState) {
   const struct {

@@ -2,6 +2,7 @@
 // A server with a simulated Visteon controller on port 1.
 #include <numeric>
 
+#include "kline/Format.h"
 #include "sim/VisteonEcu.h"
 #include "support/SimServerFixture.h"
 
@@ -42,12 +43,6 @@ class VisteonFixture : public SimServerFixture {
 
   sim::VisteonEcu ecuSim;
 };
-
-inline std::string Bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
 
 // The 16-bit sum of an image, as a client computes its verify value.
 inline std::int32_t ImageSum(const std::string& image) {
