@@ -1,0 +1,6 @@
+// The ECU communications server on the session bus.
+#include "host/ServerMain.h"
+
+int main(int argc, char** argv) {
+  return quorvan::host::ServerMain(argc, argv);
+}

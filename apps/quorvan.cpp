@@ -1,0 +1,6 @@
+// The command-line client of the ECU communications server.
+#include "host/QuorvanCli.h"
+
+int main(int argc, char** argv) {
+  return quorvan::host::QuorvanMain(argc, argv);
+}

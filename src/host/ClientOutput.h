@@ -1,0 +1,37 @@
+#pragma once
+// What the command-line client shows: values, the live watch table, flash progress.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/Variant.h"
+#include "host/QuorvanCli.h"
+
+namespace quorvan::host {
+
+// Printable ASCII as it is; a backslash and every other byte as \xNN.
+std::string Printable(std::string_view bytes);
+
+// A number in decimal, a byte string as hex bytes ("01 A0 FF"), an array as "[1, 2]",
+// nothing as "-".
+std::string FormatValue(const Variant& value);
+
+// One line of the watch table.
+struct WatchRow {
+  WatchRequest request;
+  std::size_t updates = 0;
+  std::string value = "-";
+};
+// A header line and one line per row, columns aligned.
+std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows);
+
+// The checksum FlashVerify gets: the 16-bit sum of all bytes of the image.
+std::uint16_t FlashChecksum(std::string_view image);
+// The image cut into blocks of `blockSize` bytes; the last may be shorter.
+std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize);
+// "[#####-----]  5/10 blocks  50%".
+std::string ProgressBar(std::size_t done, std::size_t total, std::size_t width = 30);
+
+}  // namespace quorvan::host

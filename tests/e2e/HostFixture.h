@@ -1,0 +1,83 @@
+#pragma once
+// End-to-end tests of the host: the real server and client programs on a private bus.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "e2e/PrivateBus.h"
+#include "host/BusNames.h"
+#include "host/EcuClient.h"
+#include "support/ServerFixture.h"
+
+namespace quorvan::testing {
+
+inline constexpr const char* kServerProgram = QUORVAN_SERVER_EXE;
+inline constexpr const char* kClientProgram = QUORVAN_CLIENT_EXE;
+// Generous: only a stuck test waits this long.
+inline constexpr std::chrono::seconds kPatience{20};
+
+// Removes the test's directory after everything in it has stopped.
+struct TestDirectory {
+  std::filesystem::path path = FreshTempDir();
+  ~TestDirectory() { std::filesystem::remove_all(path); }
+};
+
+class HostFixture : public ::testing::Test {
+ protected:
+  HostFixture() : bus(dir.path) {}
+
+  void TearDown() override {
+    if (HasFailure()) std::cerr << "---- bus log ----\n" << bus.log() << "-----------------\n";
+  }
+
+  // Writes the activation file the way an installation does.
+  void registerServer() {
+    const RunResult r = bus.run({kServerProgram, "--regserver"});
+    ASSERT_EQ(r.code, 0) << r.err;
+  }
+
+  // RunTask(true), then CommStatus(ecuReady).
+  static void startCommThread(host::EcuClient& client) {
+    bool ready = false;
+    auto previous = client.events().commStatus;
+    client.events().commStatus = [&](std::int32_t s) { ready = ready || s == 0; };
+    client.proxy().RunTask(true);
+    ASSERT_TRUE(client.waitUntil([&] { return ready; }, kPatience));
+    client.events().commStatus = previous;
+  }
+
+  static bool nameHasOwner(sdbus::IConnection& connection, const std::string& name) {
+    auto daemon = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bool owned = false;
+    daemon->callMethod("NameHasOwner")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(name)
+        .storeResultsTo(owned);
+    return owned;
+  }
+
+  // Looks again and again (handing on signals meanwhile) until pred() holds.
+  template <typename Pred>
+  static bool eventually(host::EcuClient& client, Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + kPatience;
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      client.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+
+  // Waits until the server's name is taken (owned = true) or free (false).
+  static bool awaitServerName(host::EcuClient& client, bool owned) {
+    return eventually(client,
+                      [&] { return nameHasOwner(client.connection(), host::kBusName) == owned; });
+  }
+
+  TestDirectory dir;
+  PrivateBus bus;
+};
+
+}  // namespace quorvan::testing

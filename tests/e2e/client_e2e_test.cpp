@@ -1,0 +1,66 @@
+#include <filesystem>
+#include <sstream>
+
+#include "e2e/HostFixture.h"
+
+namespace quorvan::testing {
+namespace {
+
+using host::EcuClient;
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+class ClientProgram : public HostFixture {
+ protected:
+  void SetUp() override { registerServer(); }
+};
+
+TEST_F(ClientProgram, PortsListsTheRangeAndTheServerEndsAfterTheClientLeaves) {
+  const RunResult r = bus.run({kClientProgram, "ports", "--first", "3", "--last", "5"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto out = lines(r.out);
+  ASSERT_EQ(out.size(), 3u) << r.out;
+  EXPECT_EQ(out[0].rfind("port   3: ", 0), 0u) << out[0];
+  EXPECT_EQ(out[2].rfind("port   5: ", 0), 0u) << out[2];
+  // The session closed the port on leaving: the watchdog's presence check ends the server.
+  EcuClient observer;
+  EXPECT_TRUE(awaitServerName(observer, false));
+}
+
+TEST_F(ClientProgram, ConnectThatCannotOpenItsPortEndsWithOneClearLine) {
+  // Port 1 names a device that does not exist.
+  std::filesystem::create_symlink(dir.path / "no-such-device", dir.path / "ports" / "com1");
+  const RunResult r =
+      bus.run({kClientProgram, "connect", "--device", "visteon", "--port", "1", "--timeout", "1"});
+  EXPECT_EQ(r.code, 1);
+  const auto err = lines(r.err);
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.back().rfind("quorvan: the link on port 1 did not come up within 1 s", 0), 0u)
+      << r.err;
+}
+
+TEST_F(HostFixture, ClientWithoutARegisteredServerSaysHowToRegisterIt) {
+  const RunResult r = bus.run({kClientProgram, "ports"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  EXPECT_NE(r.err.find("EcuQuorvanBT --regserver"), std::string::npos) << r.err;
+}
+
+TEST_F(HostFixture, ClientArgumentErrorsAreOneLineAndNeedNoBus) {
+  const RunResult r = bus.run({kClientProgram, "connect", "--device", "vw", "--port", "1"});
+  EXPECT_NE(r.code, 0);
+  EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  EXPECT_NE(r.err.find("unknown device 'vw'"), std::string::npos) << r.err;
+  EXPECT_EQ(bus.log().find("Activating"), std::string::npos);  // nothing was started
+  const RunResult help = bus.run({kClientProgram, "watch", "--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("N:ADDR:SIZE:KIND[:PRIORITY]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvan::testing

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include "host/ClientOutput.h"
+
+namespace quorvan::host {
+namespace {
+
+TEST(ClientOutput, ValuesOfEachKind) {
+  EXPECT_EQ(FormatValue(Variant()), "-");
+  EXPECT_EQ(FormatValue(Variant(std::int32_t{-12})), "-12");
+  EXPECT_EQ(FormatValue(Variant(std::string("\x01\xA0\xFF"))), "01 A0 FF");
+  EXPECT_EQ(FormatValue(Variant(std::string())), "");
+  EXPECT_EQ(FormatValue(Variant(std::vector<std::int32_t>{3, -4})), "[3, -4]");
+}
+
+TEST(ClientOutput, PrintableEscapesControlHighAndBackslashBytes) {
+  EXPECT_EQ(Printable(std::string("P0105\0\r\n\xE9\\ ok", 13)),
+            "P0105\\x00\\x0D\\x0A\\xE9\\x5C ok");
+}
+
+TEST(ClientOutput, FlashChecksumIsTheSixteenBitSumOfTheBytes) {
+  EXPECT_EQ(FlashChecksum(""), 0);
+  EXPECT_EQ(FlashChecksum("\x01\x02\xFF"), 0x102);
+  EXPECT_EQ(FlashChecksum(std::string(300, '\xFF')), (300 * 255) & 0xFFFF);  // wraps
+}
+
+TEST(ClientOutput, ImageIsCutIntoBlocksWithAShortLastOne) {
+  const auto blocks = SplitBlocks("abcdefg", 3);
+  EXPECT_EQ(blocks, (std::vector<std::string>{"abc", "def", "g"}));
+  EXPECT_EQ(SplitBlocks("abcdef", 3).size(), 2u);
+  EXPECT_THROW(SplitBlocks("abc", 0), std::invalid_argument);
+}
+
+TEST(ClientOutput, ProgressBarFillsInProportion) {
+  EXPECT_EQ(ProgressBar(0, 4, 8), "[--------] 0/4 blocks   0%");
+  EXPECT_EQ(ProgressBar(1, 4, 8), "[##------] 1/4 blocks  25%");
+  EXPECT_EQ(ProgressBar(4, 4, 8), "[########] 4/4 blocks 100%");
+  EXPECT_EQ(ProgressBar(3, 12, 4), "[#---]  3/12 blocks  25%");
+}
+
+TEST(ClientOutput, WatchTableAlignsItsColumns) {
+  const std::vector<WatchRow> rows = {
+      {WatchRequest{1, 0x10C, 2, 2, 1}, 3, "1234"},
+      {WatchRequest{12, -1, 1, 1, 1}, 0, "-"},
+  };
+  const auto lines = WatchTableLines(rows);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Item  Address     Size  Kind     Updates  Value");
+  EXPECT_EQ(lines[1], "   1  0x0000010C     2  data           3  1234");
+  EXPECT_EQ(lines[2], "  12  0xFFFFFFFF     1  flags          0  -");
+}
+
+}  // namespace
+}  // namespace quorvan::host

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <initializer_list>
+#include <vector>
+
+#include "client/Enums.h"
+#include "host/QuorvanCli.h"
+#include "support/ServerFixture.h"
+
+namespace quorvan::host {
+namespace {
+
+// Parses a command line (without the program name); the options when it is accepted.
+CliOptions parse(QuorvanCli& cli, std::initializer_list<const char*> args) {
+  std::vector<const char*> argv{"quorvan"};
+  argv.insert(argv.end(), args);
+  cli.parse(static_cast<int>(argv.size()), argv.data());
+  return cli.options();
+}
+
+// The message of the parse error the command line gets.
+std::string parseError(std::initializer_list<const char*> args) {
+  QuorvanCli cli;
+  try {
+    parse(cli, args);
+  } catch (const CLI::ParseError& e) {
+    EXPECT_NE(e.get_exit_code(), 0);
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(QuorvanCli, DevicesByNameInAnyCaseOrByNumber) {
+  const std::pair<const char*, std::int32_t> cases[] = {
+      {"mse10", ecuMSE10}, {"MSE11", ecuMSE11}, {"visteon", ecuVisteon}, {"Ficht", ecuFicht},
+      {"mbe", ecuMBE},     {"16", ecuWeber7A},  {"0x80", ecuWeberM7},
+  };
+  for (const auto& [name, value] : cases) {
+    QuorvanCli cli;
+    const CliOptions o = parse(cli, {"connect", "--device", name, "--port", "3"});
+    EXPECT_EQ(o.command, CliCommand::Connect);
+    EXPECT_EQ(o.device, value) << name;
+    EXPECT_EQ(o.port, 3);
+  }
+}
+
+TEST(QuorvanCli, UnknownDeviceNameIsRefusedWithTheNamesThatExist) {
+  const std::string message = parseError({"connect", "--device", "mse12", "--port", "1"});
+  EXPECT_NE(message.find("unknown device 'mse12'"), std::string::npos) << message;
+  EXPECT_NE(message.find("visteon"), std::string::npos) << message;
+}
+
+TEST(QuorvanCli, WatchItemsAreParsedWithDefaultsAndHexAddresses) {
+  QuorvanCli cli;
+  const CliOptions o =
+      parse(cli, {"--debug", "watch", "--device", "visteon", "--port", "1", "--item",
+                  "1:0x10C:2:data", "--item", "200:0xFFFFFFFF:0:FLAGS:5", "--seconds", "2.5"});
+  EXPECT_TRUE(o.debug);
+  EXPECT_EQ(o.command, CliCommand::Watch);
+  ASSERT_EQ(o.items.size(), 2u);
+  EXPECT_EQ(o.items[0], (WatchRequest{1, 0x10C, 2, ecuData, 1}));
+  EXPECT_EQ(o.items[1], (WatchRequest{200, -1, 0, ecuFlags, 5}));
+  EXPECT_EQ(o.seconds, 2.5);
+}
+
+TEST(QuorvanCli, BadItemsAreRefusedWithTheReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1:2:3", "is not N:ADDR:SIZE:KIND"},  {"1:2:3:4:5:6", "is not N:ADDR:SIZE:KIND"},
+      {"0:2:3:data", "outside 1..200"},      {"201:2:3:data", "outside 1..200"},
+      {"x:2:3:data", "'x' is not a number"}, {"1:0x1FFFFFFFF:3:data", "outside"},
+      {"1:2:-1:data", "outside 0..32767"},   {"1:2:3:temperature", "unknown kind 'temperature'"},
+      {"1:2:3:5", "unknown kind '5'"},       {"1:2:3:data:", "'' is not a number"},
+  };
+  for (const auto& [item, reason] : cases) {
+    const std::string message =
+        parseError({"watch", "--device", "mse10", "--port", "1", "--item", item});
+    EXPECT_NE(message.find(reason), std::string::npos) << item << ": " << message;
+  }
+}
+
+TEST(QuorvanCli, FlashNeedsAnExistingFile) {
+  const std::string message =
+      parseError({"flash", "--device", "visteon", "--port", "1", "/no/such/image.bin"});
+  EXPECT_NE(message.find("/no/such/image.bin"), std::string::npos) << message;
+
+  const auto dir = testing::FreshTempDir();
+  const auto image = dir / "image.bin";
+  std::ofstream(image) << "data";
+  QuorvanCli cli;
+  const CliOptions o = parse(cli, {"flash", "--device", "visteon", "--port", "1", image.c_str()});
+  EXPECT_EQ(o.command, CliCommand::Flash);
+  EXPECT_EQ(o.flashFile, image);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(QuorvanCli, MissingOrOutOfRangeArgumentsAreRefused) {
+  const std::initializer_list<const char*> refused[] = {
+      {},                                                        // no command
+      {"connect", "--port", "1"},                                // no device
+      {"connect", "--device", "mse10"},                          // no port
+      {"connect", "--device", "mse10", "--port", "0"},           // ports count from 1
+      {"watch", "--device", "mse10", "--port", "1"},             // no item
+      {"command", "--device", "mse10", "--port", "1", "40000"},  // not 16-bit
+      {"ports", "--first", "5", "--last", "2"},                  // backwards range
+      {"watch", "--device", "mse10", "--port", "1", "--item", "3:1:1:data", "--item",
+       "3:2:1:data"},  // one item twice
+      {"connect", "--device", "mse10", "--port", "1", "--timeout", "0"},
+  };
+  for (const auto& args : refused) {
+    EXPECT_NE(parseError(args), "accepted");
+  }
+}
+
+TEST(QuorvanCli, CommandsTakeTheirNumbers) {
+  QuorvanCli cli;
+  EXPECT_EQ(parse(cli, {"command", "--device", "mse10", "--port", "1", "-1234"}).commandOp, -1234);
+  QuorvanCli cli2;
+  EXPECT_EQ(parse(cli2, {"info", "--device", "mse10", "--port", "1", "0x5"}).infoIndex, 5);
+  QuorvanCli cli3;
+  const CliOptions o = parse(cli3, {"ports"});
+  EXPECT_EQ(o.command, CliCommand::Ports);
+  EXPECT_EQ(o.firstPort, 1);
+  EXPECT_EQ(o.lastPort, 16);
+}
+
+TEST(QuorvanCli, IntegersAreDecimalOrHexWithinTheirRange) {
+  EXPECT_EQ(ParseInteger("42", 0, 100), 42);
+  EXPECT_EQ(ParseInteger("-0x10", -100, 100), -16);
+  EXPECT_EQ(ParseInteger("0X7fff", 0, 32767), 32767);
+  EXPECT_EQ(ParseInteger("010", 0, 100), 10);  // no octal surprise
+  for (const char* bad : {"", "-", "0x", "12a", " 1", "1.5", "99999999999999999999"}) {
+    EXPECT_THROW(ParseInteger(bad, -1000, 1000), std::invalid_argument) << bad;
+  }
+  EXPECT_THROW(ParseInteger("101", 0, 100), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace quorvan::host
