@@ -13,6 +13,12 @@ constexpr std::uint32_t kVisteonBitRate = 10400;
 constexpr std::int32_t kInterfaceWakeMs = 1600;
 }  // namespace
 
+// Every family that is woken at 5 baud talks the MSE 1.0 block protocol, not only
+// ecuMSE10 itself: the named families have packet protocols of their own.
+bool UsesBlockPump(std::int32_t device) {
+  return device != ecuMSE11 && device != ecuVisteon && device != ecuFicht && device != ecuMBE;
+}
+
 void frmCommThread::SetupPort() {
   try {
     if (commSerial.PortOpen()) commSerial.setPortOpen(false);
@@ -69,7 +75,7 @@ void frmCommThread::onCommEvent() {
       }
       prevMsgTime = msgTime;
       msgTime = now();
-      if (ecuDevice == ecuMSE10) {
+      if (UsesBlockPump(ecuDevice)) {
         DataPump(*this);
       } else {
         AppendInput();

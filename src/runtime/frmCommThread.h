@@ -2,6 +2,7 @@
 // The hidden comm form: the hub of the server. It owns the serial control, the five
 // timers, the trace and the state shared with the client class; each protocol folder
 // adds its procedures as free functions that take the form by reference.
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -111,6 +112,28 @@ class frmCommThread {
   std::int16_t blockCounter = 0;
   bool echoPending = false;
   std::int16_t reqType = -1;
+  std::array<std::uint8_t, 10> prologBytes{};  // first byte of each prolog receive event
+  std::uint32_t rxTime = 0;                    // timeGetTime at this receive event
+  std::uint32_t prevRxTime = 0;                // ... and at the previous one
+  std::uint32_t lastTxTime = 0;                // when the server last sent a byte
+  std::int16_t rxBlockLen = 0;                 // the controller block being received
+  std::int16_t rxCounter = 0;
+  std::int16_t rxTitle = 0;  // kept after the block: the scheduler reads it
+  std::string txBlock;       // length, counter, title, data (the end byte is not stored)
+  std::int16_t txIndex = 0;  // txBlock bytes sent in the current attempt
+  std::int32_t lastCmd = 0;  // last title sent other than 0x09; -1 once a clear is answered
+  std::int64_t lastBlockQpc = 0;
+  std::string faultText;         // fault codes collected from 0xFC blocks
+  std::int16_t gIdentCount = 0;  // identification blocks since the prolog
+  // Error counters: zero when the form loads, never reset.
+  std::int16_t ecuNAKs = 0;
+  std::int16_t ecuResyncs = 0;
+  std::int16_t ecuOflows = 0;
+  std::int16_t ecuTimeouts = 0;  // shown in the failure report, never counted
+  std::int32_t ecuHSslow = 0;
+  std::int32_t ecuHSmissing = 0;
+  std::int32_t ecuHSwrong = 0;
+  std::int32_t ecuOutSlow = 0;
 
   std::minstd_rand rng;
 
@@ -186,6 +209,9 @@ class frmCommThread {
   void onCommEvent();
   bool unloaded_ = false;
 };
+
+// True for the families whose received bytes go to the MSE 1.0 block pump.
+bool UsesBlockPump(std::int32_t device);
 
 // The word the status reports carry in the trace.
 const char* StatusWord(std::int32_t status);
