@@ -26,8 +26,8 @@ bool SetBaudRate(commSerial& port, std::uint32_t rate, Alerts& alerts) {
   port.setSettings("9600,N,8,1");  // the control resets its line parameters
   commSerial::DCB dcb;
   if (!port.GetCommState(dcb)) {
-    alerts.messageBox("Couldn't get CommState! hComms = " + std::to_string(port.PortOpen() ? 1 : 0),
-                      mb::vbCritical, "");
+    // The state can only be missing on a closed port, whose handle is the invalid -1.
+    alerts.messageBox("Couldn't get CommState! hComms = -1", mb::vbCritical, "");
     return false;
   }
   dcb.BaudRate = rate;
