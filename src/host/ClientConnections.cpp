@@ -9,9 +9,11 @@ constexpr const char* kDaemonName = "org.freedesktop.DBus";
 constexpr const char* kDaemonPath = "/org/freedesktop/DBus";
 }  // namespace
 
-ClientConnections::ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows)
+ClientConnections::ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows,
+                                     std::function<void()> windowGone)
     : connection_(connection),
       windows_(windows),
+      windowGone_(std::move(windowGone)),
       busDaemon_(sdbus::createProxy(connection, kDaemonName, kDaemonPath)) {}
 
 ClientConnections::~ClientConnections() = default;
@@ -45,7 +47,10 @@ void ClientConnections::onNameOwnerChanged(sdbus::Message& message) {
 }
 
 void ClientConnections::gone(const std::string& owner) {
-  windows_.dropOwner(owner);
+  if (windows_.hasOwner(owner)) {
+    windows_.dropOwner(owner);
+    if (windowGone_) windowGone_();
+  }
   auto it = watched_.find(owner);
   if (it == watched_.end()) return;
   gone_.push_back(std::move(it->second));

@@ -4,6 +4,7 @@
 #include <sdbus-c++/IConnection.h>
 #include <sdbus-c++/IProxy.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,7 +16,10 @@ namespace quorvan::host {
 
 class ClientConnections {
  public:
-  ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows);
+  // `windowGone` is called each time a connection's window goes; it runs inside the bus's
+  // callback, so it must only take note (or post work), not call the bus.
+  ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows,
+                    std::function<void()> windowGone = {});
   ClientConnections(const ClientConnections&) = delete;
   ClientConnections& operator=(const ClientConnections&) = delete;
   ~ClientConnections();
@@ -34,6 +38,7 @@ class ClientConnections {
 
   sdbus::IConnection& connection_;
   ConnectionWindows& windows_;
+  std::function<void()> windowGone_;
   std::unique_ptr<sdbus::IProxy> busDaemon_;
   std::map<std::string, sdbus::Slot> watched_;
   std::vector<sdbus::Slot> gone_;

@@ -1,6 +1,7 @@
 #include "host/ClientOutput.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -50,6 +51,25 @@ std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows) {
                     row.request.size, KindName(row.request.kind), row.updates, row.value));
   }
   return lines;
+}
+
+LiveLines::LiveLines(std::FILE* out) : out_(out), live_(::isatty(::fileno(out)) != 0) {}
+
+void LiveLines::draw(const std::vector<std::string>& lines) {
+  if (live_) put(lines);
+}
+
+void LiveLines::finish(const std::vector<std::string>& lines) {
+  put(lines);
+}
+
+void LiveLines::put(const std::vector<std::string>& lines) {
+  if (live_ && drawn_ > 0) fmt::print(out_, "\x1b[{}A", drawn_);  // back to the first line
+  // On a terminal each line also clears what a longer line before it left.
+  const char* clearRest = live_ ? "\x1b[K" : "";
+  for (const auto& line : lines) fmt::print(out_, "{}{}\n", line, clearRest);
+  std::fflush(out_);
+  drawn_ = lines.size();
 }
 
 std::uint16_t FlashChecksum(std::string_view image) {

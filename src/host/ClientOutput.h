@@ -2,6 +2,7 @@
 // What the command-line client shows: values, the live watch table, flash progress.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,25 @@ struct WatchRow {
 };
 // A header line and one line per row, columns aligned.
 std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows);
+
+// Lines kept up to date on a terminal: each drawing replaces the one before it. Where the
+// output is no terminal only the final drawing is printed.
+class LiveLines {
+ public:
+  explicit LiveLines(std::FILE* out);
+  bool live() const { return live_; }
+  // Redraws, on a terminal only.
+  void draw(const std::vector<std::string>& lines);
+  // The last drawing, on a terminal or not.
+  void finish(const std::vector<std::string>& lines);
+
+ private:
+  void put(const std::vector<std::string>& lines);
+
+  std::FILE* out_;
+  bool live_;
+  std::size_t drawn_ = 0;
+};
 
 // The checksum FlashVerify gets: the 16-bit sum of all bytes of the image.
 std::uint16_t FlashChecksum(std::string_view image);

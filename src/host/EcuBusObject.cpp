@@ -8,6 +8,7 @@
 #include "host/BusNames.h"
 #include "host/TextMapping.h"
 #include "host/VariantMapping.h"
+#include "runtime/frmCommThread.h"
 
 namespace quorvan::host {
 
@@ -21,7 +22,7 @@ EcuBusObject::EcuBusObject(sdbus::IConnection& connection, clsBoschECU& ecu, Mes
     : AdaptorInterfaces(connection, kObjectPath),
       ecu_(ecu),
       loop_(loop),
-      clients_(connection, windows) {
+      clients_(connection, windows, [this] { checkPresenceSoon(); }) {
   announceAll();
   registerAdaptor();
   ecu_.addSink(this);
@@ -270,6 +271,13 @@ void EcuBusObject::Busy(const bool& value) {
 }
 bool EcuBusObject::Ready() {
   return guarded([&] { return ecu_.Ready(); });
+}
+
+void EcuBusObject::checkPresenceSoon() {
+  loop_.post([this, alive = std::weak_ptr(alive_)] {
+    if (!alive.lock()) return;
+    if (frmCommThread* form = ecu_.globals().frmHidden) form->DieIfNoClients();
+  });
 }
 
 std::string EcuBusObject::callerName() const {

@@ -122,6 +122,9 @@ class EcuBusObject final
   void sendEvent(const char* name, Emit emit);
   void announceAll();
   std::string callerName() const;
+  // A client's window has gone: the presence check runs at once, from the loop, so a
+  // server whose client vanished ends now rather than at some later check.
+  void checkPresenceSoon();
 
   clsBoschECU& ecu_;
   MessageLoop& loop_;
@@ -132,6 +135,8 @@ class EcuBusObject final
   // Replies not yet given. They hold messages of the connection, so they go with this
   // object, before the connection.
   std::set<std::shared_ptr<void>> pending_;
+  // Posted work cannot be taken back: it checks that the object still exists.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace quorvan::host

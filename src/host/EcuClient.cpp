@@ -31,6 +31,9 @@ void Interruption::catchSignals() {
   action.sa_flags = 0;  // no restart: a poll() in progress returns at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal too: what a command started (the demo's simulator and bus) must
+  // still be ended by it.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 bool Interruption::raised() {

@@ -32,7 +32,7 @@ struct EcuEvents {
 // Set from a signal handler (Ctrl-C): waits end early and report it.
 class Interruption {
  public:
-  // Catches SIGINT and SIGTERM so that a wait ends instead of the process.
+  // Catches SIGINT, SIGTERM and SIGHUP so that a wait ends instead of the process.
   static void catchSignals();
   static bool raised();
 };

@@ -3,13 +3,21 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 
 #include "client/Enums.h"
+#include "host/BusNames.h"
+#include "host/ClientOutput.h"
+#include "host/SessionBusDaemon.h"
 
 namespace quorvan::host {
 
 namespace {
+constexpr const char* kNoReplyError = "org.freedesktop.DBus.Error.NoReply";
+// How often a wait looks at what it cannot be told by a signal.
+constexpr std::chrono::milliseconds kLookAgain{250};
+
 constexpr std::array<const char*, 14> kStatusNames = {
     "ecuReady",         "ecuNoCable",       "ecuNoPower",      "ecuNoCableOrPower",
     "ecuNoComm",        "ecuCableDetected", "ecuInitializing", "ecuCommOK",
@@ -62,13 +70,45 @@ bool EcuSession::callAndAwait(const std::function<void()>& call, std::int32_t st
   awaited_ = status;
   reached_ = false;
   call();
-  const bool reached = client_.waitUntil([&] { return reached_; }, options_.timeout);
+  const bool done = lookUntil([&] { return reached_; }, [] { return false; });
   awaited_ = -1;
   reached_ = false;
-  return reached;
+  return done;
+}
+
+bool EcuSession::lookUntil(const std::function<bool()>& signalled,
+                           const std::function<bool()>& lookedAt) {
+  const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (client_.waitUntil(signalled, std::min(left, kLookAgain)) || lookedAt()) return true;
+    if (left <= kLookAgain || Interruption::raised()) return false;
+  }
+}
+
+std::string EcuSession::serversClientName() {
+  try {
+    return client_.ClientName();  // this call starts a server when none runs
+  } catch (const sdbus::Error& e) {
+    // A server that ended just as it was asked does not answer; the next call starts another.
+    if (e.getName() != kNoReplyError) throw;
+    return client_.ClientName();
+  }
+}
+
+void EcuSession::awaitOwnServer() {
+  const std::string name = serversClientName();
+  if (name.empty() || name == options_.clientName) return;
+  if (!lookUntil([] { return false; },
+                 [&] { return !NameHasOwner(client_.connection(), kBusName); })) {
+    throw SessionError(
+        fmt::format("the server is still busy with another client ('{}')", Printable(name)));
+  }
 }
 
 void EcuSession::start() {
+  awaitOwnServer();
   auto& server = client_.proxy();
   if (!server.Ready()) {  // this call also starts the server
     if (!callAndAwait([&] { server.RunTask(true); }, ecuReady) && !server.Ready()) {

@@ -40,7 +40,10 @@ class EcuSession {
   EcuSession& operator=(const EcuSession&) = delete;
 
   // Starts the comm thread unless the server already runs one, then names the client and
-  // sets the device and debug mode. Throws SessionError when the server does not start.
+  // sets the device and debug mode. One server serves one client: a server that carries
+  // another client's name (one that has just left, so that it is ending, or one still
+  // there) is waited for to end, and a new one started. Throws SessionError when the
+  // server does not start or stays busy with another client.
   void start();
   // Opens the port and waits for ecuCommOK. Throws SessionError (with the last status
   // seen) when the link does not come up in time.
@@ -56,6 +59,11 @@ class EcuSession {
   // Makes the call, then hands on signals until `status` has come (false: it has not in
   // time).
   bool callAndAwait(const std::function<void()>& call, std::int32_t status);
+  // Hands on signals until signalled() holds or, looked at now and then, lookedAt() does
+  // (false: neither in time, or interrupted).
+  bool lookUntil(const std::function<bool()>& signalled, const std::function<bool()>& lookedAt);
+  std::string serversClientName();
+  void awaitOwnServer();
 
   EcuClient& client_;
   SessionOptions options_;

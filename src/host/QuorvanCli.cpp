@@ -63,6 +63,15 @@ std::int64_t parseDeviceWide(const std::string& text) {
   return ParseDevice(text);
 }
 
+// The families the simulator knows.
+std::int64_t parseDemoDevice(const std::string& text) {
+  const std::int32_t device = ParseDevice(text);
+  if (device != ecuVisteon && device != ecuMSE10) {
+    throw std::invalid_argument(fmt::format("the demo simulates visteon or mse10, not '{}'", text));
+  }
+  return device;
+}
+
 template <typename T>
 std::int64_t parseIntegerOf(const std::string& text) {
   return ParseInteger(text, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
@@ -144,6 +153,24 @@ WatchRequest ParseWatchItem(const std::string& text) {
   }
 }
 
+CLI::Validator AcceptedBy(std::function<void(const std::string&)> parse) {
+  return CLI::Validator(
+      [parse = std::move(parse)](const std::string& text) {
+        try {
+          parse(text);
+          return std::string();
+        } catch (const std::invalid_argument& e) {
+          return std::string(e.what());
+        }
+      },
+      "");
+}
+
+std::int32_t FaultListAddress(std::int32_t device) {
+  constexpr std::int32_t kVisteonFaultList = 0x300;
+  return device == ecuVisteon ? kVisteonFaultList : 0;
+}
+
 std::string DeviceName(std::int32_t device) {
   for (const auto& [name, value] : kDevices) {
     if (value == device) return name;
@@ -199,14 +226,7 @@ QuorvanCli::QuorvanCli()
                    "(decimal or 0x...), size in bytes, kind (faults, flags, data, clear, idle "
                    "or 0..4), priority (poll every n-th pass; default 1). Repeat for more items")
       ->required()
-      ->check([](const std::string& text) {
-        try {
-          ParseWatchItem(text);
-          return std::string();
-        } catch (const std::invalid_argument& e) {
-          return std::string(e.what());
-        }
-      });
+      ->check(AcceptedBy([](const std::string& text) { ParseWatchItem(text); }));
   watch->add_option("--seconds", options_.seconds, "Stop after this many seconds")
       ->check(CLI::PositiveNumber);
 
@@ -254,6 +274,23 @@ QuorvanCli::QuorvanCli()
       "ident", "Print the controller's identification (on mse11 read from its EEPROM first)",
       CliCommand::Ident);
   addConnectOptions(ident);
+
+  auto* demo = addSubcommand(
+      "demo",
+      "Run the demo: start the ECU simulator (ecusim) on a pseudo-terminal, a private session "
+      "bus when none is running, and the server on it; connect, show the identification, "
+      "then the simulated controller's values and fault codes live until Ctrl-C. Everything "
+      "it started is ended and removed when it ends",
+      CliCommand::Demo);
+  demo->add_option("--device", options_.device, "The simulated controller: visteon or mse10")
+      ->transform(numberFrom(parseDemoDevice, "DEVICE"))
+      ->default_str("visteon");
+  demo->add_option("--seconds", options_.seconds, "Stop after this many seconds")
+      ->check(CLI::PositiveNumber);
+  demo->add_option("--timeout", options_.timeoutSeconds,
+                   "Seconds to wait for the simulator, the server and the link to come up")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
 }
 
 CLI::App* QuorvanCli::addSubcommand(const char* name, const char* description, CliCommand command) {
@@ -277,6 +314,7 @@ void QuorvanCli::addConnectOptions(CLI::App* sub) {
 }
 
 void QuorvanCli::parse(int argc, const char* const* argv) {
+  options_.device = ecuVisteon;  // the demo's default; the other commands require theirs
   app_.parse(argc, argv);
   options_.items.clear();
   std::set<std::int16_t> seen;

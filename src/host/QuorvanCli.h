@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ enum class CliCommand {
   Command,
   Flash,
   Info,
-  Ident
+  Ident,
+  Demo
 };
 
 // One --item N:ADDR:SIZE:KIND[:PRIORITY].
@@ -61,6 +63,13 @@ std::int32_t ParseKind(const std::string& text);
 // N:ADDR:SIZE:KIND[:PRIORITY]; N 1..200, ADDR 32 bits (0x... up to 0xFFFFFFFF), SIZE
 // 0..32767, PRIORITY 0..32767 (default 1).
 WatchRequest ParseWatchItem(const std::string& text);
+
+// A validator that accepts what `parse` accepts and otherwise reports the
+// std::invalid_argument it throws.
+CLI::Validator AcceptedBy(std::function<void(const std::string&)> parse);
+
+// Where the fault list sits in the watch table: 0x300 on Visteon, 0 otherwise.
+std::int32_t FaultListAddress(std::int32_t device);
 
 // "mse10" for 1, ..., the number for others.
 std::string DeviceName(std::int32_t device);

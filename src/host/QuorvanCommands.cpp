@@ -9,10 +9,12 @@
 
 #include "client/Enums.h"
 #include "host/BusNames.h"
+#include "host/ClientCommands.h"
 #include "host/ClientOutput.h"
 #include "host/EcuClient.h"
 #include "host/EcuSession.h"
 #include "host/QuorvanCli.h"
+#include "host/QuorvanDemo.h"
 
 namespace quorvan::host {
 
@@ -21,62 +23,27 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr int kInterruptedExit = 130;
-constexpr milliseconds kRedraw{200};
 constexpr milliseconds kFlashPoll{100};
-constexpr std::int32_t kVisteonFaultList = 0x300;
 
 class Interrupted : public std::runtime_error {
  public:
   Interrupted() : std::runtime_error("interrupted") {}
 };
 
-// Event handlers set for one command, taken back when it ends: they refer to its locals.
-class ScopedEvents {
- public:
-  explicit ScopedEvents(EcuClient& client) : events_(client.events()), saved_(events_) {}
-  ~ScopedEvents() { events_ = saved_; }
-  ScopedEvents(const ScopedEvents&) = delete;
-  ScopedEvents& operator=(const ScopedEvents&) = delete;
-  EcuEvents& operator*() { return events_; }
-
- private:
-  EcuEvents& events_;
-  EcuEvents saved_;
-};
-
-milliseconds toMs(double seconds) {
-  return milliseconds(static_cast<long long>(seconds * 1000));
-}
-
-SessionOptions sessionOptions(const CliOptions& o) {
-  SessionOptions s;
-  s.device = o.device;
-  s.port = o.port;
-  s.debugMode = o.debug;
-  s.timeout = toMs(o.timeoutSeconds);
-  return s;
-}
-
 void printStatus(std::int32_t status) {
   fmt::print(stderr, "status: {}\n", StatusName(status));
-}
-
-void printIdentification(EcuClient& client) {
-  fmt::print("idHardware: {}\n", Printable(client.idHardware()));
-  fmt::print("idSoftware: {}\n", Printable(client.idSoftware()));
-  fmt::print("idCustomer: {}\n", Printable(client.idCustomer()));
 }
 
 // Waits for something the server answers by an event.
 template <typename Done>
 void awaitEvent(EcuClient& client, const CliOptions& o, const char* what, Done done) {
-  if (client.waitUntil(done, toMs(o.timeoutSeconds))) return;
+  if (client.waitUntil(done, SecondsToMs(o.timeoutSeconds))) return;
   if (Interruption::raised()) throw Interrupted();
   throw SessionError(fmt::format("no {} within {} s", what, o.timeoutSeconds));
 }
 
 int runPorts(EcuClient& client, const CliOptions& o) {
-  SessionOptions s = sessionOptions(o);
+  SessionOptions s = SessionOptionsFor(o);
   s.device.reset();  // a port scan needs no controller family
   EcuSession session(client, s);
   session.start();
@@ -91,7 +58,7 @@ int runPorts(EcuClient& client, const CliOptions& o) {
 int runConnect(EcuClient& client, EcuSession& session) {
   fmt::print("connected: {} on port {}, status {}\n", DeviceName(*session.options().device),
              session.options().port, StatusName(session.lastStatus()));
-  printIdentification(client);
+  PrintIdentification(client);
   return 0;
 }
 
@@ -102,14 +69,12 @@ int runWatch(EcuClient& client, const CliOptions& o) {
     rowOf[request.item] = rows.size();
     rows.push_back(WatchRow{request});
   }
-  bool changed = true;
   auto update = [&](std::int16_t item, std::string value) {
     auto it = rowOf.find(item);
     if (it == rowOf.end()) return;
     WatchRow& row = rows[it->second];
     row.value = std::move(value);
     ++row.updates;
-    changed = true;
   };
   ScopedEvents scoped(client);
   EcuEvents& ev = *scoped;
@@ -130,31 +95,7 @@ int runWatch(EcuClient& client, const CliOptions& o) {
     server.Watch(request.item, request.priority);
   }
 
-  const bool live = ::isatty(STDOUT_FILENO) != 0;
-  std::size_t drawn = 0;
-  auto draw = [&] {
-    const auto lines = WatchTableLines(rows);
-    if (drawn > 0) fmt::print("\x1b[{}A", drawn);  // back to the top of the table
-    for (const auto& line : lines) fmt::print("{}\x1b[K\n", line);
-    std::fflush(stdout);
-    drawn = lines.size();
-  };
-  const auto end = o.seconds ? std::chrono::steady_clock::now() + toMs(*o.seconds)
-                             : std::chrono::steady_clock::time_point::max();
-  while (!Interruption::raised() && std::chrono::steady_clock::now() < end) {
-    if (live && changed) {
-      draw();
-      changed = false;
-    }
-    const auto left =
-        std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
-    client.waitUntil([] { return false; }, std::min(kRedraw, left));
-  }
-  if (live) {
-    draw();
-  } else {
-    for (const auto& line : WatchTableLines(rows)) fmt::print("{}\n", line);
-  }
+  ShowLive(client, o.seconds, [&] { return WatchTableLines(rows); });
   return 0;
 }
 
@@ -162,7 +103,7 @@ int runFaults(EcuClient& client, const CliOptions& o) {
   std::optional<std::string> faults;
   ScopedEvents events(client);
   (*events).newFaults = [&](std::int16_t, std::int32_t, const std::string& text) { faults = text; };
-  const std::int32_t addr = o.faultAddress.value_or(o.device == ecuVisteon ? kVisteonFaultList : 0);
+  const std::int32_t addr = o.faultAddress.value_or(FaultListAddress(o.device));
   auto& server = client.proxy();
   server.ClearItems();
   server.AddItem(1, addr, 1, ecuFaults);
@@ -201,7 +142,7 @@ int runCommand(EcuClient& client, const CliOptions& o) {
 std::int32_t awaitFlashStep(EcuClient& client, const CliOptions& o, const char* step) {
   auto& server = client.proxy();
   std::int32_t mode = server.FlashStatus();
-  const auto deadline = std::chrono::steady_clock::now() + toMs(o.timeoutSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + SecondsToMs(o.timeoutSeconds);
   while (mode == flashBusy) {
     if (Interruption::raised()) throw Interrupted();
     if (std::chrono::steady_clock::now() >= deadline) {
@@ -286,7 +227,7 @@ int runIdent(EcuClient& client, const CliOptions& o) {
     client.FlashIdent();
     fmt::print(stderr, "FlashIdent: {}\n", FlashModeName(awaitFlashStep(client, o, "FlashIdent")));
   }
-  printIdentification(client);
+  PrintIdentification(client);
   if (const std::string results = client.ecuResults(); !results.empty()) {
     fmt::print("results: {}\n", Printable(results));
   }
@@ -296,7 +237,7 @@ int runIdent(EcuClient& client, const CliOptions& o) {
 int runConnected(EcuClient& client, const CliOptions& o) {
   // Read before connecting: a missing file must not cost a session.
   const std::string image = o.command == CliCommand::Flash ? readImage(o.flashFile) : "";
-  EcuSession session(client, sessionOptions(o), printStatus);
+  EcuSession session(client, SessionOptionsFor(o), printStatus);
   session.start();
   session.open();
   switch (o.command) {
@@ -322,6 +263,7 @@ int runConnected(EcuClient& client, const CliOptions& o) {
 }
 
 int run(const CliOptions& o) {
+  if (o.command == CliCommand::Demo) return RunDemo(o);
   EcuClient client;
   if (o.command == CliCommand::Ports) return runPorts(client, o);
   return runConnected(client, o);

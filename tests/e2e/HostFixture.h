@@ -49,16 +49,6 @@ class HostFixture : public ::testing::Test {
     client.events().commStatus = previous;
   }
 
-  static bool nameHasOwner(sdbus::IConnection& connection, const std::string& name) {
-    auto daemon = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
-    bool owned = false;
-    daemon->callMethod("NameHasOwner")
-        .onInterface("org.freedesktop.DBus")
-        .withArguments(name)
-        .storeResultsTo(owned);
-    return owned;
-  }
-
   // Looks again and again (handing on signals meanwhile) until pred() holds.
   template <typename Pred>
   static bool eventually(host::EcuClient& client, Pred pred) {
@@ -72,8 +62,8 @@ class HostFixture : public ::testing::Test {
 
   // Waits until the server's name is taken (owned = true) or free (false).
   static bool awaitServerName(host::EcuClient& client, bool owned) {
-    return eventually(client,
-                      [&] { return nameHasOwner(client.connection(), host::kBusName) == owned; });
+    return eventually(
+        client, [&] { return host::NameHasOwner(client.connection(), host::kBusName) == owned; });
   }
 
   TestDirectory dir;

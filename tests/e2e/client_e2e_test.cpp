@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "e2e/HostFixture.h"
@@ -42,6 +43,24 @@ TEST_F(ClientProgram, ConnectThatCannotOpenItsPortEndsWithOneClearLine) {
   ASSERT_FALSE(err.empty());
   EXPECT_EQ(err.back().rfind("quorvan: the link on port 1 did not come up within 1 s", 0), 0u)
       << r.err;
+}
+
+// One server serves one client: a client does not take over a server that another one
+// has named itself to, but waits for it to end, and starts its own.
+TEST_F(ClientProgram, AClientWaitsForTheServerOfAnotherToEnd) {
+  auto other = std::make_unique<EcuClient>();
+  startCommThread(*other);
+  other->setClientName("Other Diag");
+  const RunResult busy = bus.run({kClientProgram, "ports", "--last", "1", "--timeout", "1"});
+  EXPECT_EQ(busy.code, 1);
+  EXPECT_NE(busy.err.find("the server is still busy with another client ('Other Diag')"),
+            std::string::npos)
+      << busy.err;
+  EXPECT_EQ(other->ClientName(), "Other Diag");  // left as it was
+
+  other.reset();  // its server ends with it
+  const RunResult next = bus.run({kClientProgram, "ports", "--last", "1"});
+  EXPECT_EQ(next.code, 0) << next.err;
 }
 
 TEST_F(HostFixture, ClientWithoutARegisteredServerSaysHowToRegisterIt) {

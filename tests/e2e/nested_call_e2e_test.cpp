@@ -1,5 +1,9 @@
 // The server's loop in this process, a client on another thread: what happens when a
 // call arrives while the server waits on the line.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 

@@ -155,7 +155,7 @@ TEST_F(ActivatedServer, RefusesTextsAndValuesWithoutByteMeaning) {
       EXPECT_EQ(e.getName(), "org.freedesktop.DBus.Error.InvalidArgs") << e.getMessage();
     }
   }
-  EXPECT_TRUE(nameHasOwner(client.connection(), host::kBusName));  // still serving
+  EXPECT_TRUE(host::NameHasOwner(client.connection(), host::kBusName));  // still serving
 }
 
 TEST_F(ActivatedServer, BusctlSeesTheInterfaceAndCallsIt) {
@@ -200,35 +200,30 @@ TEST_F(HostFixture, RegistrationWritesAndRemovesTheActivationFile) {
 }
 
 // The server's lifetime is watched directly here: it runs as this test's child, not
-// through activation.
-TEST_F(HostFixture, ServerEndsOnceItsClientHasGone) {
+// through activation. Nothing but the clients' leaving runs a presence check: no port was
+// ever opened, so no watchdog ticks.
+TEST_F(HostFixture, ServerEndsAsSoonAsItsClientHasGone) {
   Child server({kServerProgram}, bus.env(), dir.path / "server.out", dir.path / "server.err");
-  EcuClient other;
-  ASSERT_TRUE(awaitServerName(other, true));
-
+  EcuClient observer;
+  ASSERT_TRUE(awaitServerName(observer, true));
   auto client = std::make_unique<EcuClient>();
   startCommThread(*client);
   client->setClientName("Diag");
-  const std::string clientBusName = client->connection().getUniqueName();
 
-  // While the client is there, a presence check keeps the server.
-  other.proxy().InitComm(-1);
-  EXPECT_TRUE(other.proxy().Ready());
-
-  bool clientGone = false;
-  auto slot = other.connection().addMatch(
+  // A second window with the same caption goes: the client's own is still there.
+  auto second = std::make_unique<EcuClient>();
+  second->setClientName("Diag");
+  bool secondGone = false;
+  auto slot = observer.connection().addMatch(
       "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
-          clientBusName + "'",
-      [&](sdbus::Message&) { clientGone = true; });
-  client.reset();  // closes the client's connection
-  ASSERT_TRUE(other.waitUntil([&] { return clientGone; }, kPatience));
+          second->connection().getUniqueName() + "'",
+      [&](sdbus::Message&) { secondGone = true; });
+  second.reset();
+  ASSERT_TRUE(observer.waitUntil([&] { return secondGone; }, kPatience));
+  observer.proxy().FlashStatus();  // a call runs after the check the leaving started
+  EXPECT_FALSE(server.waitExit(std::chrono::milliseconds(0)).has_value());
 
-  // The next presence check (at this InitComm, or else at a watchdog tick) ends it.
-  try {
-    other.proxy().InitComm(-1);
-  } catch (const sdbus::Error&) {
-    // ended inside the call, which is then not answered
-  }
+  client.reset();  // its window goes with its connection
   const auto code = server.waitExit(kPatience);
   ASSERT_TRUE(code.has_value()) << "the server is still running";
   EXPECT_EQ(*code, 0) << ReadFile(dir.path / "server.err");

@@ -124,6 +124,22 @@ TEST(QuorvanCli, CommandsTakeTheirNumbers) {
   EXPECT_EQ(o.lastPort, 16);
 }
 
+TEST(QuorvanCli, TheDemoSimulatesVisteonUnlessToldMse10) {
+  QuorvanCli plain;
+  const CliOptions o = parse(plain, {"demo"});
+  EXPECT_EQ(o.command, CliCommand::Demo);
+  EXPECT_EQ(o.device, ecuVisteon);
+  EXPECT_FALSE(o.seconds);
+  QuorvanCli mse10;
+  const CliOptions m = parse(mse10, {"demo", "--device", "mse10", "--seconds", "20"});
+  EXPECT_EQ(m.device, ecuMSE10);
+  EXPECT_EQ(m.seconds, 20.0);
+  EXPECT_NE(parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon or mse10"),
+            std::string::npos);
+  EXPECT_NE(parseError({"demo", "--port", "1"}), "accepted");  // the simulator picks the port
+  EXPECT_NE(parseError({"demo", "--seconds", "0"}), "accepted");
+}
+
 TEST(QuorvanCli, IntegersAreDecimalOrHexWithinTheirRange) {
   EXPECT_EQ(ParseInteger("42", 0, 100), 42);
   EXPECT_EQ(ParseInteger("-0x10", -100, 100), -16);
