@@ -12,7 +12,6 @@ namespace quorvan {
 
 namespace {
 
-
 // The 5-baud address 0x10 as line levels: start bit and four zero bits low, one bit
 // high, three bits low, stop bit high; 200 ms per bit.
 struct AddressStep {
@@ -28,10 +27,6 @@ void closeBranch(frmCommThread& f) {
   if (f.commSerial.PortOpen()) f.commSerial.setPortOpen(false);
   // Each later watchdog tick repeats this branch and its presence check.
   f.tmrWatchDog.setEnabled(true);
-}
-
-std::int32_t flashMode(frmCommThread& f) {
-  return f.objBoschECU ? f.objBoschECU->ecuFlashMode : flashIdle;
 }
 
 void startKwp2000(frmCommThread& f) {
@@ -164,7 +159,7 @@ void runInit(frmCommThread& f) {
     return;
   }
   f.tmrWatchDog.setInterval(kWatchDogMs);
-  f.LogIt("Sending StatusNotify--Init ecuFlashMode: " + std::to_string(flashMode(f)));
+  f.LogIt("Sending StatusNotify--Init ecuFlashMode: " + std::to_string(f.flashMode()));
   f.StatusNotify(ecuInitializing);
   f.globals.gInitStep = "after checking connection";
   startFamily(f);

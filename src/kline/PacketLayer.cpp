@@ -14,13 +14,12 @@ constexpr std::uint8_t kTester = 0xF1;
 constexpr std::uint8_t kSaeReply = 0x48;
 constexpr std::uint8_t kNegativeResponse = 0x7F;
 constexpr std::int16_t kBusyRepeatRequest = 0x21;
-constexpr std::int16_t kRoutineNotComplete = 0x23;
 constexpr std::uint32_t kReplyWaitMs = 400;
 constexpr std::uint8_t kTransferData = 0x36;
 constexpr int kSaeNegativeReplyLength = 7;
 
 bool flashActive(const frmCommThread& f) {
-  return f.objBoschECU && f.objBoschECU->ecuFlashMode != flashIdle;
+  return f.flashMode() != flashIdle;
 }
 
 std::uint8_t byteOf(const std::string& s, std::size_t i) {
@@ -107,8 +106,7 @@ void WaitForEchoback(frmCommThread& f) {
   const std::size_t frameLen = f.isoTxFrame.size();
   WaitForInput(f, frameLen);
   if (f.timeOut) {
-    f.LogIt("*** timed out waiting for echoBack ecuFlashMode: " +
-            std::to_string(f.objBoschECU ? f.objBoschECU->ecuFlashMode : 0));
+    f.LogIt("*** timed out waiting for echoBack ecuFlashMode: " + std::to_string(f.flashMode()));
     if (f.iOverrun > 0) {  // bytes were lost; the link itself is alive
       f.iOverrun = 0;
       return;

@@ -14,6 +14,9 @@ inline constexpr std::int32_t kExchangeOk = 1;
 inline constexpr std::int32_t kExchangeRefused = 2;  // negative reply
 inline constexpr std::int32_t kExchangeNoReply = 3;  // no, short or malformed reply
 
+// Negative response code: the routine has not finished yet (counts as success).
+inline constexpr std::int16_t kRoutineNotComplete = 0x23;
+
 // How many times a "busy, repeat request" answer is honoured before the exchange is
 // given up as refused.
 inline constexpr int kMaxBusyRepeats = 20;

@@ -17,15 +17,10 @@ constexpr std::uint32_t kEraseTimeoutMs = 20000;
 constexpr std::int32_t kPresenceRetryMs = 500;
 constexpr std::uint32_t kReflashBitRate = 57600;
 constexpr std::uint8_t kPingAnswer = 0xE0;
-constexpr std::int16_t kRoutineNotComplete = 0x23;
 constexpr std::size_t kCalTextPieces = 43;
 constexpr std::size_t kCalTextPiece = 6;
 constexpr std::size_t kCalTextStride = 11;
 constexpr std::size_t kCalTextFirst = 4;  // 0-based offset of the first piece
-
-std::int32_t flashMode(const frmCommThread& f) {
-  return f.objBoschECU ? f.objBoschECU->ecuFlashMode : flashIdle;
-}
 
 void setFlashMode(frmCommThread& f, std::int32_t mode) {
   if (f.objBoschECU) f.objBoschECU->ecuFlashMode = mode;
@@ -234,7 +229,7 @@ void ReadCalText(frmCommThread& f) {
 void doFlashAbort(frmCommThread& f) {
   f.globals.gFlashAbort = false;
   f.LogIt("!!! Clearing gFlashAbort flag, on entry to doFlashAbort handler");
-  const std::int32_t mode = flashMode(f);
+  const std::int32_t mode = f.flashMode();
   if (!getCalText(f) && mode == flashIdle) {
     f.LogToList("!! flashAbort reached Quorvan; skipped because flashIdle");
     return;

@@ -131,7 +131,7 @@ void idlePoll(frmCommThread& f, std::string& location) {
       f.DieIfNoClients();
     } while (f.ConnectionIsBad());
     f.LogIt("Lighting off Do5Baud in NextVisteonRequest, FlashMode is " +
-            std::to_string(f.objBoschECU ? f.objBoschECU->ecuFlashMode : flashIdle));
+            std::to_string(f.flashMode()));
     f.Do5BaudInit();
     return;
   }

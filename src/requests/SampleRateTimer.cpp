@@ -20,7 +20,7 @@ void frmCommThread::tmrSampleRate_Timer() {
     MBERequestLoop(*this);
     return;
   }
-  const std::int32_t mode = objBoschECU ? objBoschECU->ecuFlashMode : flashIdle;
+  const std::int32_t mode = flashMode();
   LogToList("!! sampleTimer fired - triggered next request; commandRequest =" +
             std::to_string(commandRequested) + ", flashMode=" + std::to_string(mode));
   if (ecuDevice == ecuMSE11) return;  // the KWP2000 request machine comes with its path

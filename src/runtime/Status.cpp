@@ -69,7 +69,7 @@ void frmCommThread::tmrWatchDog_Timer() {
         ": activity=" + BoolText(activity) + "; bActive=" + BoolText(bActive) +
         "; smpTmrEnab=" + BoolText(tmrSampleRate.Enabled()));
   bActive = false;
-  if (objBoschECU && objBoschECU->ecuFlashMode != flashIdle) {
+  if (flashMode() != flashIdle) {
     DieIfNoClients();  // a reflash handles its own time-outs
     return;
   }
@@ -82,8 +82,7 @@ void frmCommThread::tmrWatchDog_Timer() {
   } else {
     const std::uint32_t elapsed = ElapsedMs(t, gWatchTimer);
     if (static_cast<double>(elapsed) >= 0.9 * static_cast<double>(interval)) {
-      LogIt("Lighting off Do5Baud in WatchDog_Timer, FlashMode is " +
-            std::to_string(objBoschECU ? objBoschECU->ecuFlashMode : 0));
+      LogIt("Lighting off Do5Baud in WatchDog_Timer, FlashMode is " + std::to_string(flashMode()));
       Do5BaudInit();
     } else {
       LogToRing("*** WatchDog Timer spuriously triggered at " + std::to_string(elapsed) +
@@ -97,7 +96,7 @@ void frmCommThread::cmdRestart_Click() {
   trace.ClearRing();
   Visible = false;  // the debug window goes back into hiding
   LogToList("Lighting off Do5Baud in cmdRestart_Click, FlashMode is " +
-            std::to_string(objBoschECU ? objBoschECU->ecuFlashMode : 0));
+            std::to_string(flashMode()));
   Do5BaudInit();
   tmrWatchDog.setEnabled(true);
 }

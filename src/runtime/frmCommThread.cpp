@@ -34,6 +34,10 @@ frmCommThread::frmCommThread(Platform& p, modGlobals& g)
 
 frmCommThread::~frmCommThread() = default;
 
+std::int32_t frmCommThread::flashMode() const {
+  return objBoschECU ? objBoschECU->ecuFlashMode : flashIdle;
+}
+
 void frmCommThread::Form_Load() {
   idleRequestDelay = 400;
   interByteDelay = 2;

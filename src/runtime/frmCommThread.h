@@ -158,6 +158,8 @@ class frmCommThread {
   Platform& platform;
   modGlobals& globals;
   Clock& clock() { return platform.clock; }
+  // The client's reflash state (flashIdle before the class is attached).
+  std::int32_t flashMode() const;
   std::uint32_t now() { return platform.clock.timeGetTime(); }
 
   // ---- Lifetime and presence ----
