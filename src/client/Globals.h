@@ -8,6 +8,7 @@
 
 #include "client/Enums.h"
 #include "client/WatchTable.h"
+#include "runtime/FamilyTable.h"
 
 namespace quorvan {
 
@@ -44,6 +45,10 @@ struct modGlobals {
   std::string gInitStep;
   bool gFichtRunning = false;
   bool gMbeRunning = false;
+
+  // Builds the families of each comm form; set when the server is put together. Without
+  // it every device value is "not served".
+  FamilyTableFactory makeFamilies;
 
   modGlobals();
   ~modGlobals();

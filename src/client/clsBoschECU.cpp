@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <exception>
 
+#include "client/InfoDump.h"
 #include "runtime/frmCommThread.h"
 #include "serial/PortDiscovery.h"
-#include "trace/InfoDump.h"
 #include "trace/Text.h"
 
 namespace quorvan {
 
 namespace {
-constexpr std::int16_t kFlashBlockMse11 = 250;
-constexpr std::int16_t kFlashBlockVisteon = 1024;
-
 void checkItemNumber(std::int16_t itemNum, const char* what) {
   if (itemNum < 1 || itemNum > kWatchTableSize) {
     throw WatchTableError(std::string(what) +
@@ -178,9 +175,13 @@ std::string clsBoschECU::GetInfo(std::int16_t index) {
                   InfoSources{g_.ecuWatchTable, g_.gMaxItem, g_.gCurItem, f->lastDiagByte});
 }
 
+Family* clsBoschECU::family() const {
+  return form() ? &form()->families.forDevice(g_.gEcuDevice) : nullptr;
+}
+
 Variant clsBoschECU::FlashIdent() {
   frmCommThread* f = form();
-  if (g_.gEcuDevice != ecuMSE11 || !f) return {};
+  if (!f || !family()->info().flashIdent) return {};
   ecuFlashMode = flashBusy;
   sendFlashBusyNote();
   f->LogToList("## Client requesting Hard ID info from EEPROM, enabling SampleRateTimer");
@@ -198,9 +199,7 @@ std::int16_t clsBoschECU::FlashInit() {
     f->commandRequested = cmd::kFlashInit;
     f->tmrSampleRate.setEnabled(true);
   }
-  if (g_.gEcuDevice == ecuMSE11) return kFlashBlockMse11;
-  if (g_.gEcuDevice == ecuVisteon) return kFlashBlockVisteon;
-  return 0;
+  return form() ? family()->info().flashBlockSize : std::int16_t{0};
 }
 
 void clsBoschECU::FlashReadCalText() {
@@ -215,11 +214,7 @@ void clsBoschECU::FlashReadCalText() {
 void clsBoschECU::FlashWrite(const std::string& dataBlock) {
   frmCommThread* f = form();
   if (!f) return;
-  if (g_.gEcuDevice == ecuFicht) {
-    f->ecuFlashData = dataBlock;
-    f->commandRequested = cmd::kFichtBlockWrite;
-    return;
-  }
+  if (family()->TakeFlashWrite(*f, dataBlock)) return;
   if (ecuFlashMode == flashIdle) return;  // no session: ignored
   sendFlashBusyNote();
   ecuFlashMode = flashBusy;
@@ -330,7 +325,6 @@ void clsBoschECU::StartCommThread() {
     f->Caption = "HdnCommThd-ID: " + std::to_string(p_.process.threadId());
     f->objBoschECU = this;
     ecuFlashMode = flashIdle;
-    f->rng.seed(p_.clock.timeGetTime());  // the reflash draws a random byte
     g_.gEcuState = ecuReady;
     g_.gServerReady = true;
     RaiseCommStatus(ecuReady);

@@ -16,6 +16,8 @@
 namespace quorvan {
 
 // The event interface (connection point) of the class.
+class Family;
+
 class __clsBoschECU {  // NOLINT(bugprone-reserved-identifier): the published name
  public:
   virtual ~__clsBoschECU() = default;
@@ -113,6 +115,8 @@ class clsBoschECU {
 
  private:
   frmCommThread* form() const { return g_.frmHidden; }
+  // The family of the client's device (null before the comm form is loaded).
+  Family* family() const;
   std::int32_t now() const;
   void sendFlashBusyNote();
   void TaskTimerProc();

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "app/Families.h"
 #include "client/clsBoschECU.h"
 #include "host/BusDriver.h"
 #include "host/BusNames.h"
@@ -22,6 +23,7 @@ constexpr const char* kProgram = "EcuQuorvanBT";
 
 int serveOn(sdbus::IConnection& connection, Platform& platform, ConnectionWindows& windows) {
   modGlobals globals;
+  globals.makeFamilies = MakeFamilyTable;
   clsBoschECU ecu(platform, globals);
   EcuBusObject object(connection, ecu, platform.loop, windows);
   BusDriver driver(

@@ -1,6 +1,5 @@
 #include <exception>
 
-#include "kline/DataPump.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 
@@ -9,29 +8,18 @@ namespace quorvan {
 namespace {
 // Changes of CTS, carrier detect and ring indicator are line noise on a K-line interface.
 constexpr std::uint32_t kNoiseEvents = evmask::EV_CTS | evmask::EV_RLSD | evmask::EV_RING;
-constexpr std::uint32_t kVisteonBitRate = 10400;
 constexpr std::int32_t kInterfaceWakeMs = 1600;
 }  // namespace
 
-// Every family that is woken at 5 baud talks the MSE 1.0 block protocol, not only
-// ecuMSE10 itself: the named families have packet protocols of their own.
-bool UsesBlockPump(std::int32_t device) {
-  return device != ecuMSE11 && device != ecuVisteon && device != ecuFicht && device != ecuMBE;
+void frmCommThread::SetFamilyBitRate() {
+  const FamilyInfo& info = family().info();
+  if (info.setRateOnOpen) SetBaudRate(info.bitRate);
 }
 
 void frmCommThread::SetupPort() {
   try {
     if (commSerial.PortOpen()) commSerial.setPortOpen(false);
-    commSerial.RThreshold = 1;
-    commSerial.SThreshold = 0;
-    commSerial.InBufferSize = 4096;
-    commSerial.OutBufferSize = 2048;
-    commSerial.Handshaking = 0;
-    commSerial.InputMode = 1;
-    commSerial.NullDiscard = false;
-    commSerial.InputLen = 0;
-    commSerial.CommPort = numPort;
-    commSerial.setSettings("9600,N,8,1");
+    ApplyPortSettings(commSerial, numPort);
     commSerial.setDTREnable(true);
     commSerial.setPortOpen(true);
     timePortOpened = now();
@@ -43,7 +31,7 @@ void frmCommThread::SetupPort() {
     if (!MaskCommEvents(commSerial, kNoiseEvents)) {
       ReportError("Serial noise event masking failed!", mb::vbExclamation, kErrorTitle);
     }
-    if (ecuDevice == ecuVisteon) SetBaudRate(kVisteonBitRate);
+    SetFamilyBitRate();
     if (!firstOpenDone) {
       waits.SleepMs(kInterfaceWakeMs);  // only the first open waits for the interface
       firstOpenDone = true;
@@ -75,11 +63,7 @@ void frmCommThread::onCommEvent() {
       }
       prevMsgTime = msgTime;
       msgTime = now();
-      if (UsesBlockPump(ecuDevice)) {
-        DataPump(*this);
-      } else {
-        AppendInput();
-      }
+      family().Receive(*this);
       return;
     case comEvSend:
       return;

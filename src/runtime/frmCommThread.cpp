@@ -12,7 +12,8 @@ constexpr std::uint32_t kDieIfNotSetMs = 500;
 }  // namespace
 
 frmCommThread::frmCommThread(Platform& p, modGlobals& g)
-    : commSerial(p.loop, p.serial),
+    : families(g.makeFamilies ? g.makeFamilies() : FamilyTable()),
+      commSerial(p.loop, p.serial),
       trace(p.clock, p.alerts, p.driveC,
             TraceHooks{&mbDebugMode, &g.gDebugMode, &tmrWatchDog, &gWatchTimer, &haveShutDown,
                        [this] { Visible = true; }}),
@@ -40,13 +41,12 @@ std::int32_t frmCommThread::flashMode() const {
 
 void frmCommThread::Form_Load() {
   idleRequestDelay = 400;
-  interByteDelay = 2;
-  requestDelay = 20;
   waits.readFrequency();
   // The multimedia timer's 1 ms resolution has no counterpart here: our clock is exact.
   waits.GetDeltaTime();
   numPort = 1;
   passWasIdle = true;
+  for (Family* family : families.all()) family->Load(*this);
 }
 
 void frmCommThread::Form_Unload() {

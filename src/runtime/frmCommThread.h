@@ -1,15 +1,15 @@
 #pragma once
 // The hidden comm form: the hub of the server. It owns the serial control, the five
-// timers, the trace and the state shared with the client class; each protocol folder
-// adds its procedures as free functions that take the form by reference.
-#include <array>
+// timers, the trace, the supervision and the state shared with the client class and
+// among the families. Each family keeps its own state in its own folder and is reached
+// through the family table the form is given (see Family.h).
 #include <cstdint>
-#include <random>
 #include <string>
 
 #include "client/Enums.h"
 #include "client/Globals.h"
 #include "platform/Platform.h"
+#include "runtime/FamilyTable.h"
 #include "serial/CommOps.h"
 #include "serial/Waits.h"
 #include "serial/commSerial.h"
@@ -18,14 +18,6 @@
 namespace quorvan {
 
 class clsBoschECU;
-
-// The reflash request table. Each reflash path rebuilds it at the start of its init
-// step; the later steps use what the last init built.
-struct ReflashRequests {
-  std::string reqPing, reqPrepare, reqSeed, reqKey, reqEraseEnter, reqEraseExit, reqDownload,
-      reqTransfer, reqTransferExit, reqBlockCheckStart, reqBlockCheckStop, reqVerifyStart,
-      reqVerifyStop;
-};
 
 inline constexpr const char* kErrorTitle = " Error in Quorvan";
 // Timer periods of the form (milliseconds).
@@ -49,7 +41,6 @@ class frmCommThread {
   bool holdThePhone = false;
   bool haveShutDown = false;
   bool clearPending = false;
-  bool sayGoodbye = false;
   bool mbDebugMode = false;
   bool mbTimingMode = false;
   std::string msClientName;
@@ -59,16 +50,9 @@ class frmCommThread {
   clsBoschECU* objBoschECU = nullptr;
   std::string ecuFlashData;
   std::int32_t ecuChecksum = 0;
-  std::uint32_t ecuFlashBase = 0;
   std::uint32_t startFlashWrite = 0;
-  std::uint32_t filesCRC32 = 0;
   std::int32_t lastEcuStatus = ecuReady;
   std::uint32_t gWatchTimer = 0;
-  std::int16_t p2Min = 0, p2Max = 0, p3Min = 0, p3Max = 0, p4Min = 0;
-  std::int16_t gRepeatDelay = 0, gLongWait = 0;
-  std::int16_t dataSize = 0;
-  std::string dataPacket;
-  std::int16_t timeOut40 = 0, timeOut80 = 0, timeOut3 = 0, prologPass = 0;
 
   // ---- Serial link state ----
   bool discardInput = false;
@@ -89,59 +73,33 @@ class frmCommThread {
   bool timeOut = false;
   std::string replyBuffer;
 
-  // ---- K-line packet layer ----
-  std::string isoLastRequest;
-  std::string isoTxFrame;
-  std::int16_t replyLength = 0;
-  std::uint32_t replyTimeout = 2000;  // reply wait while a flash operation is active
-
-  ReflashRequests requests;
-
-  // ---- Request loop ----
-  std::int32_t curItemAddr = 0;
-  std::int16_t curItemSize = 0;
-  bool faultListDone = false;
-  std::int16_t lastDiagByte = 0;  // the last Visteon result code
-  // True while a sample-rate tick is inside its exchange: the waits yield, and no other
-  // handler may start an exchange of its own on the line meanwhile.
+  // ---- Shared by the request loops ----
+  std::int16_t lastDiagByte = 0;  // the last diagnostic result code (GetInfo shows it)
+  // True while a request tick is inside its exchange: the waits yield, the watchdog holds
+  // off, and no other handler may start an exchange of its own on the line meanwhile.
   bool requestInProgress = false;
-
-  // ---- MSE 1.0 receive-pump state (reset by the wake-up) ----
-  std::int16_t pumpMode = 0;
-  std::int16_t byteCount = 0;
-  std::int16_t blockCounter = 0;
-  bool echoPending = false;
-  std::int16_t reqType = -1;
-  std::array<std::uint8_t, 10> prologBytes{};  // first byte of each prolog receive event
-  std::uint32_t rxTime = 0;                    // timeGetTime at this receive event
-  std::uint32_t prevRxTime = 0;                // ... and at the previous one
-  std::uint32_t lastTxTime = 0;                // when the server last sent a byte
-  std::int16_t rxBlockLen = 0;                 // the controller block being received
-  std::int16_t rxCounter = 0;
-  std::int16_t rxTitle = 0;  // kept after the block: the scheduler reads it
-  std::string txBlock;       // length, counter, title, data (the end byte is not stored)
-  std::int16_t txIndex = 0;  // txBlock bytes sent in the current attempt
-  std::int32_t lastCmd = 0;  // last title sent other than 0x09; -1 once a clear is answered
-  std::int64_t lastBlockQpc = 0;
-  std::string faultText;         // fault codes collected from 0xFC blocks
-  std::int16_t gIdentCount = 0;  // identification blocks since the prolog
-  // Error counters: zero when the form loads, never reset.
-  std::int16_t ecuNAKs = 0;
-  std::int16_t ecuResyncs = 0;
-  std::int16_t ecuOflows = 0;
-  std::int16_t ecuTimeouts = 0;  // shown in the failure report, never counted
-  std::int32_t ecuHSslow = 0;
-  std::int32_t ecuHSmissing = 0;
-  std::int32_t ecuHSwrong = 0;
-  std::int32_t ecuOutSlow = 0;
-
-  std::minstd_rand rng;
-
-  // ---- Private values set at load ----
-  std::uint32_t idleRequestDelay = 0;
-  std::uint32_t interByteDelay = 0;
-  std::uint32_t requestDelay = 0;
+  // The watch-item scheduler found nothing to run in the pass so far.
   bool passWasIdle = false;
+  std::uint32_t idleRequestDelay = 0;  // set at load
+
+  // Moves the watch-item scheduler on to the next due item that accept(itemNum, item)
+  // takes; 0 when a whole pass found none (an idle turn).
+  template <typename Accept>
+  std::int16_t NextDueWatchItem(Accept accept) {
+    WatchCursor c{globals.gCurItem, globals.gPollCycle, passWasIdle};
+    c = NextDueItem(globals.ecuWatchTable, globals.gMaxItem, c, accept);
+    globals.gCurItem = c.curItem;
+    globals.gPollCycle = c.pollCycle;
+    passWasIdle = c.passWasIdle;
+    return c.curItem;
+  }
+
+  // ---- The families ----
+  FamilyTable families;
+  // The family that serves the device the client chose.
+  Family& family() const { return families.forDevice(ecuDevice); }
+  // The client's device is still served by this family (it may change during a wait).
+  bool Serves(const Family& f) const { return &family() == &f; }
 
   // ---- The form and its controls ----
   std::string Caption;
@@ -179,13 +137,16 @@ class frmCommThread {
 
   // ---- Timer handlers ----
   void tmrWatchDog_Timer();
-  void tmrSampleRate_Timer();  // the request loop of the active family
+  void tmrSampleRate_Timer();  // one unit of work of the active family
+  void TraceSampleTick();      // the tick's trace line
   void tmrKeepAlive_Timer() {}
   void tmrTickTock_Timer() {}
   void tmrDieIfNotSet_Timer();
 
   // ---- Serial port ----
   void SetupPort();
+  // Puts the port on the family's line rate when the family asks for it at each open.
+  void SetFamilyBitRate();
   void commSerial_OnComm();
   void AppendInput();
   void ReportCommEvent(const std::string& text);
@@ -211,9 +172,6 @@ class frmCommThread {
   void onCommEvent();
   bool unloaded_ = false;
 };
-
-// True for the families whose received bytes go to the MSE 1.0 block pump.
-bool UsesBlockPump(std::int32_t device);
 
 // The word the status reports carry in the trace.
 const char* StatusWord(std::int32_t status);

@@ -6,6 +6,19 @@
 
 namespace quorvan {
 
+void ApplyPortSettings(commSerial& port, std::int16_t portNum) {
+  port.RThreshold = 1;
+  port.SThreshold = 0;
+  port.InBufferSize = 4096;
+  port.OutBufferSize = 2048;
+  port.Handshaking = 0;
+  port.InputMode = 1;
+  port.NullDiscard = false;
+  port.InputLen = 0;
+  port.CommPort = portNum;
+  port.setSettings(kPortSettings);
+}
+
 void CommOutStr(commSerial& port, const std::string& outStr) {
   if (outStr.empty()) return;
   port.setOutput(outStr);
@@ -23,7 +36,7 @@ std::string CommInStr(commSerial& port, TraceLog& trace) {
 }
 
 bool SetBaudRate(commSerial& port, std::uint32_t rate, Alerts& alerts) {
-  port.setSettings("9600,N,8,1");  // the control resets its line parameters
+  port.setSettings(kPortSettings);  // the control resets its line parameters
   commSerial::DCB dcb;
   if (!port.GetCommState(dcb)) {
     // The state can only be missing on a closed port, whose handle is the invalid -1.

@@ -9,6 +9,12 @@
 
 namespace quorvan {
 
+// The line settings every port is opened with.
+inline constexpr const char* kPortSettings = "9600,N,8,1";
+
+// The server's settings for port portNum: thresholds, buffers, no handshaking, binary
+// input, kPortSettings. The port must be closed.
+void ApplyPortSettings(commSerial& port, std::int16_t portNum);
 // Writes the bytes in one transfer; an empty string writes nothing.
 void CommOutStr(commSerial& port, const std::string& outStr);
 // Every byte waiting (empty when none). A failure is traced and gives the empty string.

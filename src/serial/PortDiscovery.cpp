@@ -19,23 +19,10 @@ void tryStep(std::vector<bool>::reference usable, Step step) {
   }
 }
 
-void applyProbeSettings(commSerial& port, std::int16_t n) {
-  port.CommPort = n;
-  port.setSettings("9600,N,8,1");
-  port.RThreshold = 1;
-  port.SThreshold = 0;
-  port.InBufferSize = 4096;
-  port.OutBufferSize = 2048;
-  port.NullDiscard = false;
-  port.InputLen = 0;
-  port.Handshaking = 0;
-  port.InputMode = 1;
-}
-
 void probeOnePort(const PortDiscovery& ctx, std::int16_t n, std::vector<bool>::reference usable) {
   const std::string portText = "--- port " + std::to_string(n);
   usable = true;
-  tryStep(usable, [&] { applyProbeSettings(ctx.port, n); });
+  tryStep(usable, [&] { ApplyPortSettings(ctx.port, n); });
   std::uint32_t t0 = ctx.clock.timeGetTime();
   tryStep(usable, [&] { ctx.port.setPortOpen(true); });
   tryStep(usable, [&] { ctx.port.setInBufferCount(0); });

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "kline/DataPump.h"
 #include "mse10/Mse10Fixture.h"
+#include "support/FamilyState.h"
 
 // Faults in the controller's answers to our blocks: a late, very late or wrong
 // complement makes the server send its whole block again with the same counter; a
@@ -34,7 +34,7 @@ struct ComplementFault {
   std::uint8_t complement;  // what the controller answers to our 03
   std::uint64_t arrivesAfterMs;
   const char* traceLine;
-  std::int32_t frmCommThread::*counter;
+  std::int32_t Mse10Link::*counter;
   std::uint64_t resendFromMs, resendToMs;  // after the complement arrived
 };
 
@@ -56,7 +56,7 @@ TEST_P(ComplementFaults, ResendTheWholeBlock) {
   EXPECT_EQ(wakeUps(), 1u);
   EXPECT_EQ(ringCount(c.traceLine), 1);
   if (c.counter) {
-    EXPECT_EQ(form().*c.counter, 1);
+    EXPECT_EQ(Mse10State(form()).*c.counter, 1);
   }
   const sim::WireByte complement = wireFrom(sim::WireEnd::Vehicle)[kFirstComplement];
   const sim::WireByte* resent = serverFrameAfter(complement.endUs);
@@ -71,11 +71,11 @@ TEST_P(ComplementFaults, ResendTheWholeBlock) {
 INSTANTIATE_TEST_SUITE_P(
     , ComplementFaults,
     ::testing::Values(ComplementFault{"Slow", 0xFC, 48, "!Recover/OS, after 72",
-                                      &frmCommThread::ecuOutSlow, 72, 77},
+                                      &Mse10Link::ecuOutSlow, 72, 77},
                       ComplementFault{"VeryLate", 0xFC, 130,
                                       "!Recover(@T) after 125+ delay = 130 mS", nullptr, 0, 0},
                       ComplementFault{"Wrong", 0xFD, 3, "!Recover/WC, after 10+80/800",
-                                      &frmCommThread::ecuHSwrong, 90, 95}),
+                                      &Mse10Link::ecuHSwrong, 90, 95}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Handshake, AnswerAfterMoreThanASecondWakesTheControllerAgain) {
@@ -120,7 +120,7 @@ TEST_F(Handshake, AnEmptyReceiveEventResendsTheBlock) {
   script.pause(2'000).call([&] {
     loop.post([&] {
       eventUs = clock.nowUs();
-      DataPump(form());
+      form().family().Receive(form());
     });
   });
   scriptResendAndGoOn();
@@ -128,7 +128,7 @@ TEST_F(Handshake, AnEmptyReceiveEventResendsTheBlock) {
   play();
   EXPECT_TRUE(script.finished()) << traceDump();
   EXPECT_TRUE(script.mismatches().empty()) << ::testing::PrintToString(script.mismatches());
-  EXPECT_EQ(form().ecuHSmissing, 1);
+  EXPECT_EQ(Mse10State(form()).ecuHSmissing, 1);
   EXPECT_EQ(ringCount("!Recover/howMany=0 (@T): HS missing"), 1);
   const sim::WireByte* resent = serverFrameAfter(eventUs);
   ASSERT_NE(resent, nullptr);
@@ -161,7 +161,7 @@ TEST_F(Handshake, ANakMakesOurNextBlockRepeatTheRefusedCounter) {
   play();
   EXPECT_TRUE(script.finished()) << traceDump();
   EXPECT_TRUE(script.mismatches().empty()) << ::testing::PrintToString(script.mismatches());
-  EXPECT_EQ(form().ecuNAKs, 1);
+  EXPECT_EQ(Mse10State(form()).ecuNAKs, 1);
   EXPECT_EQ(ringCount("!Got NAK #1 on blk=3"), 1);
   EXPECT_EQ(wakeUps(), 1u);
 }

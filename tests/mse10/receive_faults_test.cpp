@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "mse10/Mse10Fixture.h"
+#include "support/FamilyState.h"
 
 // Faults in the controller's blocks: the server abandons the block being received and
 // takes up the controller's next attempt, without a new wake-up unless the controller
@@ -60,7 +61,7 @@ TEST_P(BadLength, AbandonsTheBlockWithoutAnswering) {
   expectRecoveredWithoutWakeUp();
   expectUnanswered(kPrologBytes);
   EXPECT_EQ(ringCount("!ReStart: blkSize=" + std::to_string(length) + " (OK: 3-15)"), 1);
-  EXPECT_EQ(form().ecuResyncs, 1);
+  EXPECT_EQ(Mse10State(form()).ecuResyncs, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(TooShortOrTooLong, BadLength, ::testing::Values(2, 16));
@@ -75,7 +76,7 @@ TEST_F(ReceiveFaults, AWrongCounterIsTakenAsTheLengthOfANewBlock) {
   expectRecoveredWithoutWakeUp();
   EXPECT_EQ(ringCount("!ReStart: bad blk# 6 (me=0)"), 1);
   EXPECT_EQ(ecu.idHardware(), "ABC");
-  EXPECT_EQ(form().ecuResyncs, 1);
+  EXPECT_EQ(Mse10State(form()).ecuResyncs, 1);
 }
 
 TEST_F(ReceiveFaults, ALateByteInsideABlockIsNotAnswered) {
@@ -85,7 +86,7 @@ TEST_F(ReceiveFaults, ALateByteInsideABlockIsNotAnswered) {
   play();
   expectRecoveredWithoutWakeUp();
   expectUnanswered(kPrologBytes + 1);
-  EXPECT_EQ(form().ecuHSslow, 1);
+  EXPECT_EQ(Mse10State(form()).ecuHSslow, 1);
   EXPECT_EQ(ringCount("!ReStart: Arrived late (6"), 1);
 }
 
@@ -113,8 +114,8 @@ TEST_F(ReceiveFaults, OnTheAdaptivePassALongGapIsOnlyNoted) {
   connect();
   play();
   expectRecoveredWithoutWakeUp();
-  EXPECT_EQ(form().prologPass, 1);
-  EXPECT_EQ(form().timeOut40, 400);
+  EXPECT_EQ(Mse10State(form()).prologPass, 1);
+  EXPECT_EQ(Mse10State(form()).timeOut40, 400);
   EXPECT_EQ(ringCount("!! Recovery400(@R) from very long delay = 20"), 1);
 }
 
@@ -190,10 +191,10 @@ TEST_P(ResyncOverflow, StartsTheCounterAgain) {
   scriptWakeUp().send(0x10);
   scriptRetryAndAnswer();
   connect(ecuMSE10, tracing);
-  form().ecuResyncs = 32767;
+  Mse10State(form()).ecuResyncs = 32767;
   play(3'000);
-  EXPECT_EQ(form().ecuResyncs, 1);
-  EXPECT_EQ(form().ecuOflows, 1);
+  EXPECT_EQ(Mse10State(form()).ecuResyncs, 1);
+  EXPECT_EQ(Mse10State(form()).ecuOflows, 1);
   EXPECT_EQ(form().haveShutDown, tracing);
   EXPECT_EQ(script.finished(), !tracing);
 }

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "mse10/Mse10Fixture.h"
+#include "support/FamilyState.h"
 
 // Whole sessions against the simulated MSE 1.0 controller: wake-up, identification,
 // the scheduler's requests and what reaches the client.
@@ -22,7 +23,7 @@ TEST_F(Session, WakesAndIdentifiesTheController) {
   EXPECT_EQ(ecu.idSoftware(), kSoftwareId);
   EXPECT_EQ(ecu.idCustomer(), kCustomerId);
   EXPECT_EQ(model.wakeUps(), 1);
-  EXPECT_EQ(form().prologPass, 2);  // the adaptive confirmation was refused
+  EXPECT_EQ(Mse10State(form()).prologPass, 2);  // the adaptive confirmation was refused
   EXPECT_FALSE(form().tmrSampleRate.Enabled());
   EXPECT_TRUE(form().tmrWatchDog.Enabled());
 }
@@ -168,7 +169,7 @@ TEST_F(Session, Command201SendsOneSpecialBlock) {
   const std::vector<int> titles = titlesReceived();
   EXPECT_EQ(std::count(titles.begin(), titles.end(), 0x13), 1);
   EXPECT_EQ(form().commandRequested, 0);
-  EXPECT_EQ(form().lastCmd, 0x13);
+  EXPECT_EQ(Mse10State(form()).lastCmd, 0x13);
 }
 
 TEST_F(Session, TheTimingModeAsksForTheTimingValueWhileItIsOn) {
@@ -320,16 +321,16 @@ INSTANTIATE_TEST_SUITE_P(
     , InjectedFaults,
     ::testing::Values(
         InjectedFault{"Nak", [](Mse10Ecu& m) { m.injectNak(0x01); }, "",
-                      [](const frmCommThread& f) { return int{f.ecuNAKs}; }},
+                      [](const frmCommThread& f) { return int{Mse10State(f).ecuNAKs}; }},
         InjectedFault{"LateComplement",
                       [](Mse10Ecu& m) {
                         m.injectComplementFault(Mse10Ecu::ComplementFault::Late, 1, 60'000);
                       },
-                      "", [](const frmCommThread& f) { return int{f.ecuOutSlow}; }},
+                      "", [](const frmCommThread& f) { return int{Mse10State(f).ecuOutSlow}; }},
         InjectedFault{
             "WrongComplement",
             [](Mse10Ecu& m) { m.injectComplementFault(Mse10Ecu::ComplementFault::Wrong); }, "",
-            [](const frmCommThread& f) { return int{f.ecuHSwrong}; }},
+            [](const frmCommThread& f) { return int{Mse10State(f).ecuHSwrong}; }},
         InjectedFault{
             "MissingComplement",
             [](Mse10Ecu& m) { m.injectComplementFault(Mse10Ecu::ComplementFault::Missing); },
@@ -342,14 +343,15 @@ INSTANTIATE_TEST_SUITE_P(
                   }));
             }},
         InjectedFault{"BadLength", [](Mse10Ecu& m) { m.injectBadLength(16); }, "no complement",
-                      [](const frmCommThread& f) { return int{f.ecuResyncs}; }},
+                      [](const frmCommThread& f) { return int{Mse10State(f).ecuResyncs}; }},
         // The wrong counter is taken as a length, then the title as a counter.
         InjectedFault{"WrongCounter", [](Mse10Ecu& m) { m.injectWrongCounter(1); }, "no complement",
-                      [](const frmCommThread& f) { return f.ecuResyncs / 2; }},
+                      [](const frmCommThread& f) { return Mse10State(f).ecuResyncs / 2; }},
         // Length and counter back to back: the counter arrives while the length is
         // being answered and is taken for our echo.
         InjectedFault{"TwoBytesAtOnce", [](Mse10Ecu& m) { m.injectPairedBytes(0); },
-                      "wrong complement", [](const frmCommThread& f) { return f.ecuResyncs / 2; }}),
+                      "wrong complement",
+                      [](const frmCommThread& f) { return Mse10State(f).ecuResyncs / 2; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,8 +2,9 @@
 
 #include <stdexcept>
 
-#include "kline/ShowPacket.h"
 #include "mse10/Mse10Fixture.h"
+#include "mse10/ShowPacket.h"
+#include "support/FamilyState.h"
 #include "support/ServerFixture.h"
 
 // Decoding of complete controller blocks as the pump hands them over.
@@ -21,9 +22,9 @@ class Decoding : public ServerFixture {
   // The block (without its end byte) arrives complete.
   void receive(const std::string& block) {
     form().blockBuf = block + '\x03';
-    form().byteCount = static_cast<std::int16_t>(form().blockBuf.size());
-    form().rxTitle = static_cast<std::uint8_t>(block[2]);
-    ShowPacket(form());
+    Mse10State(form()).byteCount = static_cast<std::int16_t>(form().blockBuf.size());
+    Mse10State(form()).rxTitle = static_cast<std::uint8_t>(block[2]);
+    ShowPacket(form(), Mse10State(form()));
   }
 
   int traceCount(const std::string& text) {
@@ -37,7 +38,7 @@ class Decoding : public ServerFixture {
     ecu.AddItem(1, 0x0100, size, kind);
     ecu.Watch(1, priority);
     globals.gCurItem = 1;
-    form().curItemSize = size;
+    Mse10State(form()).curItemSize = size;
   }
 };
 
@@ -86,11 +87,11 @@ TEST_F(Decoding, ASingleByteValueIsDeliveredWhateverTheItem) {
 
 TEST_F(Decoding, FaultBlocksAddCurrentAndHistoricCodesUntilTheAcknowledge) {
   readingItem(1, ecuFaults);
-  form().lastCmd = 0x07;
+  Mse10State(form()).lastCmd = 0x07;
   receive(Block(5, 0xFC, Bytes({0x12, 0x34, 0x85})));
   receive(Block(7, 0xFC, Bytes({0x01, 0x02, 0x03})));
   receive(Block(9, 0xFC, Bytes({0x01})));  // too short to be a code
-  EXPECT_EQ(form().faultText, "H123405/C010203/");
+  EXPECT_EQ(Mse10State(form()).faultText, "H123405/C010203/");
   EXPECT_TRUE(events.faults.empty());
   receive(Block(11, 0x09));
   EXPECT_EQ(events.faults, std::vector<std::string>{"H123405/C010203/"});
@@ -105,11 +106,11 @@ TEST_F(Decoding, TheAnswerToAClearIsReportedOnce) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
     events.cleared.clear();
-    form().lastCmd = 0x05;
+    Mse10State(form()).lastCmd = 0x05;
     receive(Block(3, c.title));
     receive(Block(5, 0x09));
     EXPECT_EQ(events.cleared, std::vector<bool>{c.success});
-    EXPECT_EQ(form().lastCmd, -1);
+    EXPECT_EQ(Mse10State(form()).lastCmd, -1);
   }
 }
 
@@ -133,7 +134,7 @@ TEST_F(Decoding, EveryBlockCountsAsActivityAndIsConsumed) {
     receive(Block(1, title, Bytes({0x01, 0x02, 0x03})));
     EXPECT_TRUE(form().activity);
     EXPECT_TRUE(form().blockBuf.empty());
-    EXPECT_EQ(form().byteCount, 0);
+    EXPECT_EQ(Mse10State(form()).byteCount, 0);
   }
 }
 
@@ -149,7 +150,7 @@ TEST_F(Decoding, AFailureIsReportedWithTheStepReached) {
   FailingSink failing;
   ecu.addSink(&failing);
   readingItem(1, ecuFaults);
-  form().lastCmd = 0x07;
+  Mse10State(form()).lastCmd = 0x07;
   receive(Block(3, 0x09));
   ecu.removeSink(&failing);
   EXPECT_EQ(traceCount("*** Crapped in ShowPacket, at: ACK/faultCheck ***"), 1);

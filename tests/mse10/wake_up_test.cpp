@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "mse10/Mse10Fixture.h"
+#include "support/FamilyState.h"
 
 namespace quorvan::testing {
 namespace {
@@ -42,10 +43,10 @@ TEST_F(WakeUp, ReachesCommOkAfterTheRefusedAdaptivePassAndThreeIdentificationBlo
     EXPECT_EQ(ecu.idHardware(), kHardwareId);
     EXPECT_EQ(ecu.idSoftware(), kSoftwareId);
     EXPECT_EQ(ecu.idCustomer(), kCustomerId);
-    EXPECT_EQ(form().prologPass, 2);
-    EXPECT_EQ(form().timeOut40, 47);
-    EXPECT_EQ(form().timeOut80, 80);
-    EXPECT_EQ(form().timeOut3, 125);
+    EXPECT_EQ(Mse10State(form()).prologPass, 2);
+    EXPECT_EQ(Mse10State(form()).timeOut40, 47);
+    EXPECT_EQ(Mse10State(form()).timeOut80, 80);
+    EXPECT_EQ(Mse10State(form()).timeOut3, 125);
     EXPECT_TRUE(alerts.boxes.empty());
   }
 }
@@ -66,8 +67,8 @@ TEST_F(WakeUp, ThePrologIsConfirmedOnTheSixthByteFromTheThird) {
     // Nothing was answered before the sixth byte.
     EXPECT_GT(answer->startUs, ecuBytes[sixth].endUs);
   }
-  EXPECT_EQ(form().blockCounter, 6);
-  EXPECT_EQ(form().gIdentCount, 3);
+  EXPECT_EQ(Mse10State(form()).blockCounter, 6);
+  EXPECT_EQ(Mse10State(form()).gIdentCount, 3);
 }
 
 TEST_F(WakeUp, EveryControllerByteIsAnsweredThreeMillisecondsAfterItArrives) {
@@ -95,7 +96,7 @@ TEST_F(WakeUp, AnAcknowledgeBlockIsAnsweredByteByByteButNotItsEndByte) {
   EXPECT_EQ(next->sent, 0x03);  // the length of our acknowledge, not a complement
   EXPECT_GE(next->startUs - endByte.endUs, 400'000u);
   EXPECT_LE(next->startUs - endByte.endUs, 406'000u);
-  EXPECT_EQ(form().gIdentCount, 0);
+  EXPECT_EQ(Mse10State(form()).gIdentCount, 0);
   EXPECT_TRUE(form().activity);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/FamilyState.h"
 #include "support/SimServerFixture.h"
 #include "trace/Text.h"
 
@@ -44,8 +45,8 @@ TEST_F(Init, TheWakeUpPatternIsTheAddressAtFiveBaud) {
     }
     EXPECT_TRUE(form().breakReceived);
     EXPECT_EQ(events.statuses, std::vector<std::int32_t>{ecuInitializing});
-    EXPECT_EQ(form().prologPass, 1);
-    EXPECT_EQ(form().reqType, -1);
+    EXPECT_EQ(Mse10State(form()).prologPass, 1);
+    EXPECT_EQ(Mse10State(form()).reqType, -1);
     EXPECT_EQ(form().tmrWatchDog.Interval(), 2000u);
     EXPECT_TRUE(form().tmrWatchDog.Enabled());
     EXPECT_FALSE(form().tmrSampleRate.Enabled());

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/Families.h"
 #include "client/clsBoschECU.h"
 #include "runtime/frmCommThread.h"
 #include "support/EventRecorder.h"
@@ -45,6 +46,7 @@ class ServerFixture : public ::testing::Test {
       : driveC(FreshTempDir()),
         platform{clock, loop, serial, windows, alerts, driveC, process},
         ecu(platform, globals) {
+    globals.makeFamilies = MakeFamilyTable;
     ecu.addSink(&events);
   }
   ~ServerFixture() override { std::filesystem::remove_all(driveC.dir()); }

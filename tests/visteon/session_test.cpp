@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "kline/PacketLayer.h"
+#include "visteon/PacketLayer.h"
 #include "visteon/VisteonFixture.h"
 
 namespace quorvan::testing {

@@ -1,0 +1,25 @@
+#include "mbe/MbeFamily.h"
+
+#include "runtime/frmCommThread.h"
+
+namespace quorvan {
+
+MbeFamily::MbeFamily()
+    : Family(FamilyInfo{.name = "MBE",
+                        .bitRate = 4800,
+                        .wakeUp = WakeUp::FreeRunning,
+                        .handOver = HandOver::AfterCableTests}) {}
+
+// MBE modules are not served yet: say so, and let the watchdog retry the
+// initialisation as it does for a silent controller.
+void MbeFamily::Start(frmCommThread& f) {
+  f.LogIt("-- MBE modules are not served by this build");
+  f.tmrWatchDog.setEnabled(true);
+}
+
+// The free-running loop paces itself: the timer only starts it.
+void MbeFamily::SampleRateTick(frmCommThread& f) {
+  f.tmrSampleRate.setEnabled(false);
+}
+
+}  // namespace quorvan

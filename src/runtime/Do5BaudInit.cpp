@@ -1,0 +1,85 @@
+#include <exception>
+
+#include "client/clsBoschECU.h"
+#include "runtime/CableTests.h"
+#include "runtime/frmCommThread.h"
+#include "trace/Text.h"
+
+namespace quorvan {
+
+namespace {
+
+void closeBranch(frmCommThread& f) {
+  f.globals.gFichtRunning = false;
+  f.globals.gMbeRunning = false;
+  f.LogIt("++ Shutting down CommPort, in Do5BaudInit (+ exiting)");
+  if (f.commSerial.PortOpen()) f.commSerial.setPortOpen(false);
+  // Each later watchdog tick repeats this branch and its presence check.
+  f.tmrWatchDog.setEnabled(true);
+}
+
+void runInit(frmCommThread& f) {
+  f.tmrWatchDog.setEnabled(false);
+  f.tmrSampleRate.setEnabled(false);
+  if (f.objBoschECU) f.objBoschECU->ResetIds();
+  f.DieIfNoClients();
+  if (f.numPort < 0) {
+    closeBranch(f);
+    return;
+  }
+  if (f.mbDebugMode) f.trace.DumpTraceBack();
+  f.globals.gInitStep = "before opening comm port";
+  f.LogIt("Opening comm port...");
+  f.SetupPort();
+  f.globals.gInitStep = "after opening comm port";
+  // The client may choose another device while a wait below yields: each step asks anew.
+  if (f.family().info().handOver == HandOver::AfterOpen) {
+    f.family().Start(f);
+    return;
+  }
+  f.globals.gInitStep = "after Ficht start test";
+  const bool fichtCable = FichtCableTest(f);
+  const bool smartCable = SmartCableTest(f);
+  if (fichtCable || smartCable) {
+    f.ignoreInput = true;  // another family's loop-back cable: drop what it echoes
+    f.tmrWatchDog.setEnabled(true);
+    f.StatusNotify(ecuWrongCable);
+    return;
+  }
+  f.ignoreInput = false;
+  f.globals.gInitStep = "after Ficht/DCAN cable test";
+  if (f.family().info().handOver == HandOver::AfterCableTests) {
+    f.family().Start(f);
+    return;
+  }
+  f.globals.gInitStep = "after MBE test";
+  if (f.ConnectionIsBad()) {
+    // The watchdog re-runs the initialisation every 200 ms until the line echoes.
+    f.tmrWatchDog.setInterval(kDeadLineWatchDogMs);
+    f.tmrWatchDog.setEnabled(true);
+    f.LogToList("** ConnectionIsBad in Do5BaudInit! (resetting watchDog to 200 mS)");
+    return;
+  }
+  f.tmrWatchDog.setInterval(kWatchDogMs);
+  f.LogIt("Sending StatusNotify--Init ecuFlashMode: " + std::to_string(f.flashMode()));
+  f.StatusNotify(ecuInitializing);
+  f.globals.gInitStep = "after checking connection";
+  f.family().Start(f);
+}
+
+}  // namespace
+
+void frmCommThread::Do5BaudInit() {
+  try {
+    runInit(*this);
+  } catch (const std::exception& e) {
+    const ErrInfo err = ErrFromException(e);
+    DebugAlert(3, err);
+    ReportError("We died at: " + globals.gInitStep + "\r\nError: " + std::to_string(err.number) +
+                    " in Do5BaudInit\r\n" + err.description,
+                mb::vbCritical, kErrorTitle);
+    tmrWatchDog.setEnabled(true);  // the watchdog retries later
+  }
+}
+
+}  // namespace quorvan

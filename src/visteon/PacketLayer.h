@@ -1,0 +1,43 @@
+#pragma once
+// Request/response packets on the K-line at 10400 bit/s (Visteon controllers and the
+// identification at initialisation): a three-byte header, the request, a checksum; the
+// single-wire line echoes every byte sent, then the controller's reply follows.
+#include <cstdint>
+#include <string>
+
+namespace quorvan {
+
+class frmCommThread;
+struct VisteonLink;
+
+// Results of an exchange.
+inline constexpr std::int32_t kExchangeOk = 1;
+inline constexpr std::int32_t kExchangeRefused = 2;  // negative reply
+inline constexpr std::int32_t kExchangeNoReply = 3;  // no, short or malformed reply
+
+// Negative response code: the routine has not finished yet (counts as success).
+inline constexpr std::int16_t kRoutineNotComplete = 0x23;
+
+// How many times a "busy, repeat request" answer is honoured before the exchange is
+// given up as refused.
+inline constexpr int kMaxBusyRepeats = 20;
+
+// Header bytes for a request (its first byte is the service id).
+std::string FrameHeader(const std::string& request, bool flashActive);
+// The complete packet: header, request, checksum.
+std::string FramePacket(const std::string& request, bool flashActive);
+// Reply packet length from its first byte (and the request for SAE J1979 replies);
+// 0 when the packet is malformed.
+int ReplyPacketLength(std::uint8_t firstByte, const std::string& lastRequest);
+
+std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
+                         bool noReply = false);
+void BuildAndSendPacket(frmCommThread& f, VisteonLink& v, const std::string& request);
+void WaitForInput(frmCommThread& f, VisteonLink& v, std::size_t n);
+void WaitForEchoback(frmCommThread& f, VisteonLink& v);
+bool WaitForReply(frmCommThread& f, VisteonLink& v);
+std::int16_t ResponseCode(const frmCommThread& f);
+int ResponseResult(std::int16_t code);
+bool CheckConnection(frmCommThread& f);
+
+}  // namespace quorvan

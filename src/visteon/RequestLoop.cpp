@@ -1,0 +1,227 @@
+#include "visteon/RequestLoop.h"
+#include "visteon/VisteonLink.h"
+
+#include <exception>
+
+#include "client/clsBoschECU.h"
+#include "kline/Format.h"
+#include "runtime/FlashSession.h"
+#include "runtime/frmCommThread.h"
+#include "trace/Text.h"
+#include "visteon/PacketLayer.h"
+#include "visteon/Reflash.h"
+#include "visteon/VisteonFaults.h"
+
+namespace quorvan {
+
+namespace {
+
+constexpr std::int32_t kDelayBeforeClearMs = 2;
+constexpr std::int32_t kDelayBeforeItemMs = 10;
+constexpr std::int32_t kBadLineRetestMs = 100;
+constexpr std::int16_t kPidEngineSpeed = 12;
+constexpr std::int16_t kPidFuelStatus = 2;
+
+// Marks the line busy for the duration of a tick's exchanges.
+class RequestScope {
+ public:
+  explicit RequestScope(frmCommThread& f) : f_(f) { f_.requestInProgress = true; }
+  ~RequestScope() { f_.requestInProgress = false; }
+  RequestScope(const RequestScope&) = delete;
+  RequestScope& operator=(const RequestScope&) = delete;
+
+ private:
+  frmCommThread& f_;
+};
+
+void deliverValue(frmCommThread& f, std::int32_t value) {
+  if (value >= 0 && f.objBoschECU) f.objBoschECU->PacketNotify(Variant(value));
+}
+
+void readCurrentData(frmCommThread& f, VisteonLink& v, std::int16_t pid) {
+  SendCommand(f, v, Bytes({0x01, pid}));
+  std::int32_t value = GetReplyByte(f, 3);
+  if (value >= 0 && pid == kPidEngineSpeed) value = value * 256 + GetReplyByte(f, 4);
+  deliverValue(f, value);
+}
+
+void readFreezeFrame(frmCommThread& f, VisteonLink& v, std::int16_t pid) {
+  SendCommand(f, v, Bytes({0x02, pid, 0x00}));
+  std::int32_t value = GetReplyByte(f, 4);
+  if (value >= 0 && (pid == kPidEngineSpeed || pid == kPidFuelStatus)) {
+    value = value * 256 + GetReplyByte(f, 5);
+  }
+  deliverValue(f, value);
+}
+
+// Reads the stored fault list over as many reply packets as the controller sends.
+std::string readFaultList(frmCommThread& f, VisteonLink& v) {
+  f.tmrSampleRate.setEnabled(false);
+  std::string faultText;
+  v.faultListDone = false;
+  SendCommand(f, v, std::string(1, '\x03'));
+  for (;;) {
+    faultText += ExtractVFaults(f.replyBuffer, v.faultListDone);
+    f.LogToList(ExtractAllFaults(f.replyBuffer));
+    if (f.timeOut || v.faultListDone) break;
+    f.replyBuffer.clear();
+    WaitForReply(f, v);
+  }
+  f.LogToList("-------------");
+  if (f.objBoschECU) f.objBoschECU->RaiseNewFaults(faultText);
+  f.tmrSampleRate.setEnabled(true);
+  return faultText;
+}
+
+void runCommand(frmCommThread& f, VisteonLink& v) {
+  const std::int16_t entry = f.commandRequested;
+  switch (entry) {
+    case 1:
+      DoDiagRoutine(f, v, 2);
+      f.commandRequested = 0;
+      break;
+    case 2:
+      DoDiagRoutine(f, v, 3);
+      f.commandRequested = 0;
+      break;
+    case 3:
+      DoDiagRoutine(f, v, 0);
+      f.commandRequested = 0;
+      break;
+    case cmd::kFlashInit:
+      doFlashInit(f, v);
+      break;
+    case cmd::kFlashWrite:
+      DoBlockWrite(f, v);
+      break;
+    case cmd::kFlashVerify:
+      DoFlashVerify(f, v);
+      break;
+    case cmd::kFlashAbort:
+      f.commandRequested = 0;
+      doFlashAbort(f);
+      break;
+    default:
+      break;
+  }
+  if (f.commandRequested == entry) f.commandRequested = cmd::kHandled;
+}
+
+// Runs the next due watch item; false when the pass had none (an idle tick).
+bool pollNextItem(frmCommThread& f, VisteonLink& v) {
+  const std::int16_t itemNum =
+      f.NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
+  if (itemNum == 0) return false;
+  const WatchItem& item = f.globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
+  v.curItemAddr = item.address;
+  v.curItemSize = item.size;
+  f.passWasIdle = false;
+  f.waits.WaitFor(kDelayBeforeItemMs);
+  DoVisteonCommand(f, v, v.curItemAddr);
+  return true;
+}
+
+void idlePoll(frmCommThread& f, VisteonLink& v, std::string& location) {
+  f.waits.WaitFor(static_cast<std::int32_t>(f.idleRequestDelay));
+  f.LogIt(">> testing Connection, in NextVisteonRequest (loops til OK)");
+  if (f.ConnectionIsBad()) {
+    do {
+      f.waits.SleepMs(kBadLineRetestMs);
+      f.DieIfNoClients();
+    } while (f.ConnectionIsBad());
+    f.LogIt("Lighting off Do5Baud in NextVisteonRequest, FlashMode is " +
+            std::to_string(f.flashMode()));
+    f.Do5BaudInit();
+    return;
+  }
+  if (!f.commSerial.PortOpen() || !f.Serves(*v.family)) {
+    f.LogIt(std::string("++ Aborted poll of Visteon in IDLE mode [PortOpen=") +
+            BoolText(f.commSerial.PortOpen()) + ", ecuDevice=" + std::to_string(f.ecuDevice) + "]");
+    return;
+  }
+  location = "A-while sending PID request";
+  SendCommand(f, v, Bytes({0x01, 0x00}));
+  location = "B-done with PID request";
+  if (f.replyBuffer.size() == 6 && f.lastEcuStatus == ecuNoComm) f.StatusNotify(ecuCommOK);
+  if (f.replyBuffer.empty()) f.StatusNotify(ecuNoComm);
+  f.activity = true;
+}
+
+void runTick(frmCommThread& f, VisteonLink& v, std::string& location) {
+  f.LogToRing("++ Entering NextVisteon, with cmdRequest=" + std::to_string(f.commandRequested));
+  f.DieIfNoClients();
+  if (f.clearPending) {
+    f.passWasIdle = false;
+    f.waits.WaitFor(kDelayBeforeClearMs);
+    ClearVisteonFaults(f, v);
+    f.clearPending = false;
+    return;
+  }
+  if (f.commandRequested != 0) {
+    f.passWasIdle = false;
+    runCommand(f, v);
+    return;
+  }
+  if (!pollNextItem(f, v)) idlePoll(f, v, location);
+}
+
+}  // namespace
+
+void NextVisteonRequest(frmCommThread& f, VisteonLink& v) {
+  RequestScope busy(f);
+  std::string location;
+  try {
+    runTick(f, v, location);
+  } catch (const std::exception& e) {
+    f.trace.ReportFailure(
+        "NextVisteonRequest", 2, ErrFromException(e),
+        {"location = " + location + ", sampleTimer =" + BoolText(f.tmrSampleRate.Enabled()),
+         "ecuDevice (MSE10+MSE11+Vist) is " + std::to_string(f.ecuDevice),
+         "ecuActive = " + std::to_string(f.objBoschECU ? f.objBoschECU->ecuActive : 0)});
+  }
+}
+
+void DoVisteonCommand(frmCommThread& f, VisteonLink& v, std::int32_t address) {
+  const std::int32_t requestClass = address / 256;
+  const auto pid = static_cast<std::int16_t>(address % 256);
+  std::string faultText;
+  switch (requestClass) {
+    case 1:
+      readCurrentData(f, v, pid);
+      break;
+    case 2:
+      readFreezeFrame(f, v, pid);
+      break;
+    case 3:
+      faultText = readFaultList(f, v);
+      break;
+    default:
+      break;  // nothing is sent
+  }
+  if (faultText.empty() && f.timeOut) return;
+  f.activity = true;
+}
+
+std::int16_t GetReplyByte(const frmCommThread& f, std::int16_t i) {
+  return ByteAt(f.replyBuffer, i < 1 ? 0 : static_cast<std::size_t>(i));
+}
+
+void DoDiagRoutine(frmCommThread& f, VisteonLink& v, std::int16_t routine) {
+  SendCommand(f, v, Bytes({0x10}));
+  SendCommand(f, v, Bytes({0x31, routine}));
+  const bool success = DiagCmdWorked(f);
+  SendCommand(f, v, Bytes({0x20}));
+  if (f.objBoschECU) f.objBoschECU->RaiseCommandComplete(success);
+}
+
+bool DiagCmdWorked(frmCommThread& f) {
+  if (f.replyBuffer.empty()) {
+    f.LogToList("*** DiagCmdWorked reports timeOut failure ***");
+    return false;
+  }
+  f.lastDiagByte = static_cast<std::uint8_t>(f.replyBuffer.back());
+  f.activity = true;
+  return f.lastDiagByte == 0x00;
+}
+
+}  // namespace quorvan
