@@ -20,7 +20,7 @@ struct Row {
 // one of the published families (or a combination of them) is served by nobody.
 TEST(FamilyTable, EachDeviceValueFindsItsFamily) {
   const FamilyTable table = MakeFamilyTable();
-  const Row rows[] = {{ecuMSE10, "MSE 1.0"},  {ecuWeber7A, "MSE 1.0"}, {ecuWeber11, "MSE 1.0"},
+  const Row rows[] = {{ecuMSE10, "MSE 1.0"},   {ecuWeber7A, "MSE 1.0"}, {ecuWeber11, "MSE 1.0"},
                       {ecuKokusan, "MSE 1.0"}, {ecuWeberM7, "MSE 1.0"}, {ecuMSE11, "MSE 1.1"},
                       {ecuVisteon, "Visteon"}, {ecuFicht, "Ficht"},     {ecuMBE, "MBE"},
                       {0, "not served"},       {3, "not served"},       {999, "not served"},
