@@ -8,7 +8,6 @@ namespace quorvan {
 
 namespace {
 
-constexpr const char* kCrLf = "\r\n";
 constexpr std::size_t kChunkChars = 60000;
 
 std::string WatchLine(int item, const WatchItem& w, bool current) {

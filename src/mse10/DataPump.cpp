@@ -25,7 +25,6 @@ constexpr std::uint32_t kHugeDelayMs = 1000;     // past this the controller has
 constexpr std::int32_t kSlowAnswerWaitBaseMs = 120;
 constexpr std::int32_t kSlowAnswerWaitLongBaseMs = 1200;
 constexpr std::int32_t kMoreThan3CharsError = static_cast<std::int32_t>(0x80040002u);
-constexpr const char* kCrLf = "\r\n";
 
 // What one receive event carries through the pump's states.
 struct PumpEvent {

@@ -7,6 +7,9 @@
 
 namespace quorvan {
 
+// The line end of every text the server writes to a file or a report.
+inline constexpr const char* kCrLf = "\r\n";
+
 // "True" / "False".
 const char* BoolText(bool b);
 

@@ -12,7 +12,6 @@ namespace quorvan {
 
 namespace {
 
-constexpr const char* kCrLf = "\r\n";
 constexpr const char* kErrorTitle = " Error in Quorvan";
 constexpr int kListFailureAlert = 12;
 // Failures that carry no number of their own report as an automation error.
