@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "client/Enums.h"
-#include "host/QuorvanCli.h"
+#include "host/cli/QuorvanCli.h"
 #include "support/ServerFixture.h"
 
 namespace quorvan::host {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "client/Enums.h"
-#include "host/SimulatorCli.h"
+#include "host/ecusim/SimulatorCli.h"
 
 namespace quorvan::host {
 namespace {
