@@ -11,7 +11,7 @@
 #include "client/Enums.h"
 #include "e2e/HostFixture.h"
 #include "host/cli/EcuSession.h"
-#include "host/ecusim/SimulatorCli.h"
+#include "host/common/PublishedPort.h"
 
 namespace quorvan::testing {
 

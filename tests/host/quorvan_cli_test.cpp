@@ -6,6 +6,7 @@
 
 #include "client/Enums.h"
 #include "host/cli/QuorvanCli.h"
+#include "host/common/CommandLine.h"
 #include "support/ServerFixture.h"
 
 namespace quorvan::host {

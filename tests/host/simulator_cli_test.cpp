@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "client/Enums.h"
+#include "host/common/PublishedPort.h"
 #include "host/ecusim/SimulatorCli.h"
 
 namespace quorvan::host {

@@ -2,10 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
 #include <limits>
 #include <set>
 #include <stdexcept>
@@ -13,25 +10,13 @@
 
 #include "client/Enums.h"
 #include "client/WatchTable.h"
+#include "host/common/CommandLine.h"
 
 namespace quorvan::host {
 
 namespace {
 
-constexpr std::array<std::pair<const char*, std::int32_t>, 5> kDevices = {{
-    {"mse10", ecuMSE10},
-    {"mse11", ecuMSE11},
-    {"visteon", ecuVisteon},
-    {"ficht", ecuFicht},
-    {"mbe", ecuMBE},
-}};
 constexpr std::array<const char*, 5> kKinds = {"faults", "flags", "data", "clear", "idle"};
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::vector<std::string> splitFields(const std::string& text, char separator) {
   std::vector<std::string> fields;
@@ -72,55 +57,10 @@ std::int64_t parseDemoDevice(const std::string& text) {
   return device;
 }
 
-template <typename T>
-std::int64_t parseIntegerOf(const std::string& text) {
-  return ParseInteger(text, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
-}
-
 }  // namespace
 
-std::int64_t ParseInteger(const std::string& text, std::int64_t min, std::int64_t max) {
-  std::string_view digits = text;
-  bool negative = false;
-  if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
-    negative = digits.front() == '-';
-    digits.remove_prefix(1);
-  }
-  int base = 10;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  std::uint64_t magnitude = 0;
-  const auto [end, error] =
-      std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-      magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-    throw std::invalid_argument(fmt::format("'{}' is not a number", text));
-  }
-  const auto value =
-      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (value < min || value > max) {
-    throw std::invalid_argument(fmt::format("{} is outside {}..{}", text, min, max));
-  }
-  return value;
-}
-
-std::int32_t ParseDevice(const std::string& text) {
-  const std::string name = lowerCase(text);
-  for (const auto& [known, value] : kDevices) {
-    if (name == known) return value;
-  }
-  try {
-    return static_cast<std::int32_t>(parseIntegerOf<std::int32_t>(text));
-  } catch (const std::invalid_argument&) {
-    throw std::invalid_argument(fmt::format(
-        "unknown device '{}' (use mse10, mse11, visteon, ficht, mbe or a number)", text));
-  }
-}
-
 std::int32_t ParseKind(const std::string& text) {
-  const std::string name = lowerCase(text);
+  const std::string name = LowerCase(text);
   for (std::size_t i = 0; i < kKinds.size(); ++i) {
     if (name == kKinds[i]) return static_cast<std::int32_t>(i);
   }
@@ -153,29 +93,9 @@ WatchRequest ParseWatchItem(const std::string& text) {
   }
 }
 
-CLI::Validator AcceptedBy(std::function<void(const std::string&)> parse) {
-  return CLI::Validator(
-      [parse = std::move(parse)](const std::string& text) {
-        try {
-          parse(text);
-          return std::string();
-        } catch (const std::invalid_argument& e) {
-          return std::string(e.what());
-        }
-      },
-      "");
-}
-
 std::int32_t FaultListAddress(std::int32_t device) {
   constexpr std::int32_t kVisteonFaultList = 0x300;
   return device == ecuVisteon ? kVisteonFaultList : 0;
-}
-
-std::string DeviceName(std::int32_t device) {
-  for (const auto& [name, value] : kDevices) {
-    if (value == device) return name;
-  }
-  return std::to_string(device);
 }
 
 std::string KindName(std::int32_t kind) {
@@ -237,7 +157,7 @@ QuorvanCli::QuorvanCli()
       ->add_option("--addr", options_.faultAddress,
                    "Address of the fault list in the watch table (default 0x300 for visteon, "
                    "0 otherwise)")
-      ->transform(numberFrom(parseIntegerOf<std::int32_t>, "ADDR"));
+      ->transform(numberFrom(ParseIntegerOf<std::int32_t>, "ADDR"));
 
   auto* clear =
       addSubcommand("clear-faults", "Clear the fault codes (ClearFaults)", CliCommand::ClearFaults);
@@ -249,7 +169,7 @@ QuorvanCli::QuorvanCli()
   addConnectOptions(command);
   command->add_option("N", options_.commandOp, "The command code (16-bit)")
       ->required()
-      ->transform(numberFrom(parseIntegerOf<std::int16_t>, "N"));
+      ->transform(numberFrom(ParseIntegerOf<std::int16_t>, "N"));
 
   auto* flash = addSubcommand(
       "flash",
@@ -268,7 +188,7 @@ QuorvanCli::QuorvanCli()
   addConnectOptions(info);
   info->add_option("N", options_.infoIndex, "Which text: 1 overview, 2 trace list to file, ...")
       ->required()
-      ->transform(numberFrom(parseIntegerOf<std::int16_t>, "N"));
+      ->transform(numberFrom(ParseIntegerOf<std::int16_t>, "N"));
 
   auto* ident = addSubcommand(
       "ident", "Print the controller's identification (on mse11 read from its EEPROM first)",

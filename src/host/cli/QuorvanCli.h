@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,27 +51,17 @@ struct CliOptions {
   std::int16_t infoIndex = 0;
 };
 
-// Parsers behind the options; they throw std::invalid_argument with a message for the
-// user.
-// A whole number: decimal, or hexadecimal after 0x; within [min, max].
-std::int64_t ParseInteger(const std::string& text, std::int64_t min, std::int64_t max);
-// mse10, mse11, visteon, ficht, mbe (any case), or a number.
-std::int32_t ParseDevice(const std::string& text);
+// Parsers behind the options (with those of host/common/CommandLine.h); they throw
+// std::invalid_argument with a message for the user.
 // faults, flags, data, clear, idle, or 0..4.
 std::int32_t ParseKind(const std::string& text);
 // N:ADDR:SIZE:KIND[:PRIORITY]; N 1..200, ADDR 32 bits (0x... up to 0xFFFFFFFF), SIZE
 // 0..32767, PRIORITY 0..32767 (default 1).
 WatchRequest ParseWatchItem(const std::string& text);
 
-// A validator that accepts what `parse` accepts and otherwise reports the
-// std::invalid_argument it throws.
-CLI::Validator AcceptedBy(std::function<void(const std::string&)> parse);
-
 // Where the fault list sits in the watch table: 0x300 on Visteon, 0 otherwise.
 std::int32_t FaultListAddress(std::int32_t device);
 
-// "mse10" for 1, ..., the number for others.
-std::string DeviceName(std::int32_t device);
 // "faults" for 0, ..., the number for others.
 std::string KindName(std::int32_t kind);
 

@@ -15,6 +15,7 @@
 #include "host/cli/QuorvanCli.h"
 #include "host/cli/QuorvanDemo.h"
 #include "host/common/BusNames.h"
+#include "host/common/CommandLine.h"
 
 namespace quorvan::host {
 

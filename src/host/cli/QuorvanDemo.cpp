@@ -20,7 +20,8 @@
 #include "host/cli/EcuSession.h"
 #include "host/cli/SessionBusDaemon.h"
 #include "host/common/BusNames.h"
-#include "host/ecusim/SimulatorCli.h"
+#include "host/common/CommandLine.h"
+#include "host/common/PublishedPort.h"
 #include "platform/PortsDirectory.h"
 
 namespace quorvan::host {

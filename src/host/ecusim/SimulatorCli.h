@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,12 +54,6 @@ MemoryValue ParseMemoryValue(const std::string& text);
 std::string ParseFaultCode(const std::string& text, std::size_t bytes);
 // SERVICE:N, the service (or MSE 1.0 block title) in hexadecimal, N 1..1000.
 BusyAnswers ParseBusyAnswers(const std::string& text);
-
-// The line the simulator prints when it has published its port: "N LINK".
-std::string PublishedPortLine(int port, const std::filesystem::path& link);
-// Port number and link of such a line; nothing when the text is not one.
-std::optional<std::pair<int, std::filesystem::path>> ParsePublishedPortLine(
-    const std::string& line);
 
 class SimulatorCli {
  public:

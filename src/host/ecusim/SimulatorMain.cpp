@@ -16,8 +16,9 @@
 #include <system_error>
 
 #include "client/Enums.h"
-#include "host/cli/QuorvanCli.h"
+#include "host/common/CommandLine.h"
 #include "host/common/DemoChannels.h"
+#include "host/common/PublishedPort.h"
 #include "host/ecusim/SimulatorCli.h"
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
