@@ -282,15 +282,8 @@ std::string busErrorText(const sdbus::Error& e) {
 
 int QuorvanMain(int argc, char** argv) {
   QuorvanCli cli;
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return cli.app().exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return cli.app().exit(e);
-  } catch (const CLI::ParseError& e) {
-    fmt::print(stderr, "quorvan: {} (see --help)\n", e.what());
-    return e.get_exit_code() != 0 ? e.get_exit_code() : 1;
+  if (const auto code = ParseCommandLine(cli.app(), [&] { cli.parse(argc, argv); })) {
+    return *code;
   }
   Interruption::catchSignals();
   try {

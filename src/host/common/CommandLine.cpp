@@ -24,7 +24,28 @@ constexpr std::array<std::pair<const char*, std::int32_t>, 5> kDevices = {{
     {"mbe", ecuMBE},
 }};
 
+// A mistake carries the code its kind of mistake exits with; one that carries none
+// still must not look like success.
+int exitCodeOf(const CLI::ParseError& mistake) {
+  return mistake.get_exit_code() != 0 ? mistake.get_exit_code() : 1;
+}
+
 }  // namespace
+
+std::optional<int> ParseCommandLine(CLI::App& app, const std::function<void()>& parse,
+                                    std::ostream& out, std::ostream& err) {
+  try {
+    parse();
+    return std::nullopt;
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    err << fmt::format("{}: {} (see --help)\n", app.get_name(), e.what());
+    return exitCodeOf(e);
+  }
+}
 
 std::int64_t ParseInteger(const std::string& text, std::int64_t min, std::int64_t max) {
   std::string_view digits = text;

@@ -1,14 +1,23 @@
 #pragma once
-// What the command lines of the programs have in common: the parsers of numbers and
-// controller families their options use.
+// What the command lines of the three programs have in common: how parsing ends early
+// (help, mistakes), and the parsers of numbers and controller families their options use.
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace quorvan::host {
+
+// Runs `parse`, a parse of `app`'s command line that throws as CLI::App::parse does.
+// Nothing when the program is to go on; else the code it is to exit with: 0 after --help
+// or --help-all, whose help goes to `out`; after a mistake, the mistake's exit code (1
+// when that is 0) and "NAME: MESSAGE (see --help)" on `err`, NAME being the app's name.
+std::optional<int> ParseCommandLine(CLI::App& app, const std::function<void()>& parse,
+                                    std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
 // Parsers behind the options; they throw std::invalid_argument with a message for the
 // user.

@@ -269,13 +269,8 @@ int simulate(const SimulatorOptions& o) {
 
 int SimulatorMain(int argc, char** argv) {
   SimulatorCli cli;
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return cli.app().exit(e);
-  } catch (const CLI::ParseError& e) {
-    fmt::print(stderr, "{}: {} (see --help)\n", kProgram, e.what());
-    return e.get_exit_code() != 0 ? e.get_exit_code() : 1;
+  if (const auto code = ParseCommandLine(cli.app(), [&] { cli.parse(argc, argv); })) {
+    return *code;
   }
   // A reader of our output that has gone away must not end us before the link is removed.
   ::signal(SIGPIPE, SIG_IGN);

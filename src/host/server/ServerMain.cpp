@@ -8,6 +8,7 @@
 
 #include "client/clsBoschECU.h"
 #include "host/common/BusNames.h"
+#include "host/common/CommandLine.h"
 #include "host/server/BusDriver.h"
 #include "host/server/ConnectionWindows.h"
 #include "host/server/EcuBusObject.h"
@@ -101,14 +102,7 @@ int ServerMain(int argc, char** argv) {
   app.add_flag("--unregserver", unregistering,
                fmt::format("Remove {} from that directory", kServiceFileName))
       ->excludes(reg);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    fmt::print(stderr, "{}: {}\n", kProgram, e.what());
-    return e.get_exit_code();
-  }
+  if (const auto code = ParseCommandLine(app, [&] { app.parse(argc, argv); })) return *code;
   try {
     if (registering) return registerServer();
     if (unregistering) return unregisterServer();
