@@ -8,8 +8,8 @@
 #include <string>
 
 #include "e2e/PrivateBus.h"
-#include "host/BusNames.h"
-#include "host/EcuClient.h"
+#include "host/cli/EcuClient.h"
+#include "host/common/BusNames.h"
 #include "support/ServerFixture.h"
 
 namespace quorvan::testing {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/ChildProcess.h"
-#include "host/SessionBusDaemon.h"
+#include "host/cli/ChildProcess.h"
+#include "host/cli/SessionBusDaemon.h"
 
 namespace quorvan::testing {
 

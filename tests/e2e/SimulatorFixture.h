@@ -10,8 +10,8 @@
 
 #include "client/Enums.h"
 #include "e2e/HostFixture.h"
-#include "host/EcuSession.h"
-#include "host/SimulatorCli.h"
+#include "host/cli/EcuSession.h"
+#include "host/common/PublishedPort.h"
 
 namespace quorvan::testing {
 

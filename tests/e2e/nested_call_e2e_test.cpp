@@ -9,9 +9,9 @@
 
 #include "client/clsBoschECU.h"
 #include "e2e/HostFixture.h"
-#include "host/BusDriver.h"
-#include "host/ConnectionWindows.h"
-#include "host/EcuBusObject.h"
+#include "host/server/BusDriver.h"
+#include "host/server/ConnectionWindows.h"
+#include "host/server/EcuBusObject.h"
 #include "runtime/frmCommThread.h"
 
 namespace quorvan::testing {

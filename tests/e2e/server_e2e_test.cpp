@@ -5,8 +5,8 @@
 
 #include "client/Enums.h"
 #include "e2e/HostFixture.h"
-#include "host/TextMapping.h"
-#include "host/VariantMapping.h"
+#include "host/common/TextMapping.h"
+#include "host/common/VariantMapping.h"
 
 namespace quorvan::testing {
 namespace {

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "e2e/SimulatorFixture.h"
-#include "host/BusNames.h"
-#include "host/ClientOutput.h"
+#include "host/cli/ClientOutput.h"
+#include "host/common/BusNames.h"
 
 namespace quorvan::testing {
 namespace {

@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "client/clsBoschECU.h"
-#include "host/BusErrors.h"
-#include "host/TextMapping.h"
+#include "host/common/TextMapping.h"
+#include "host/server/BusErrors.h"
 
 namespace quorvan::host {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/ClientOutput.h"
+#include "host/cli/ClientOutput.h"
 
 namespace quorvan::host {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/ConnectionWindows.h"
+#include "host/server/ConnectionWindows.h"
 #include "runtime/frmCommThread.h"
 
 namespace quorvan::host {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "client/Enums.h"
-#include "host/DemoChannels.h"
-#include "host/DemoView.h"
+#include "host/cli/DemoView.h"
+#include "host/common/DemoChannels.h"
 
 namespace quorvan::host {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/PropertyAnnouncer.h"
+#include "host/server/PropertyAnnouncer.h"
 
 namespace quorvan::host {
 namespace {

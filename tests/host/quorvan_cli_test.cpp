@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "client/Enums.h"
-#include "host/QuorvanCli.h"
+#include "host/cli/QuorvanCli.h"
+#include "host/common/CommandLine.h"
 #include "support/ServerFixture.h"
 
 namespace quorvan::host {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/ServiceFile.h"
+#include "host/server/ServiceFile.h"
 #include "support/ServerFixture.h"
 
 namespace quorvan::host {

@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "client/Enums.h"
-#include "host/SimulatorCli.h"
+#include "host/common/PublishedPort.h"
+#include "host/ecusim/SimulatorCli.h"
 
 namespace quorvan::host {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/TextMapping.h"
+#include "host/common/TextMapping.h"
 
 namespace quorvan::host {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/VariantMapping.h"
+#include "host/common/VariantMapping.h"
 
 namespace quorvan::host {
 namespace {

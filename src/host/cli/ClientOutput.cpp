@@ -1,0 +1,98 @@
+#include "host/cli/ClientOutput.h"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "host/common/Overloaded.h"
+#include "trace/Text.h"
+
+namespace quorvan::host {
+
+std::string Printable(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b < 0x7F && b != '\\') {
+      text += c;
+    } else {
+      text += fmt::format("\\x{:02X}", b);
+    }
+  }
+  return text;
+}
+
+std::string FormatValue(const Variant& value) {
+  return std::visit(Overloaded{
+                        [](std::monostate) { return std::string("-"); },
+                        [](std::int32_t n) { return std::to_string(n); },
+                        [](const std::string& bytes) {
+                          std::string hex = PktToHex(bytes);
+                          if (!hex.empty()) hex.pop_back();  // the blank after the last byte
+                          return hex;
+                        },
+                        [](const std::vector<std::int32_t>& numbers) {
+                          return fmt::format("[{}]", fmt::join(numbers, ", "));
+                        },
+                    },
+                    value.value);
+}
+
+std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows) {
+  constexpr const char* kLayout = "{:>4}  {:<10}  {:>4}  {:<6}  {:>8}  {}";
+  std::vector<std::string> lines;
+  lines.push_back(fmt::format(kLayout, "Item", "Address", "Size", "Kind", "Updates", "Value"));
+  for (const WatchRow& row : rows) {
+    lines.push_back(
+        fmt::format(kLayout, row.request.item,
+                    fmt::format("0x{:08X}", static_cast<std::uint32_t>(row.request.addr)),
+                    row.request.size, KindName(row.request.kind), row.updates, row.value));
+  }
+  return lines;
+}
+
+LiveLines::LiveLines(std::FILE* out) : out_(out), live_(::isatty(::fileno(out)) != 0) {}
+
+void LiveLines::draw(const std::vector<std::string>& lines) {
+  if (live_) put(lines);
+}
+
+void LiveLines::finish(const std::vector<std::string>& lines) {
+  put(lines);
+}
+
+void LiveLines::put(const std::vector<std::string>& lines) {
+  if (live_ && drawn_ > 0) fmt::print(out_, "\x1b[{}A", drawn_);  // back to the first line
+  // On a terminal each line also clears what a longer line before it left.
+  const char* clearRest = live_ ? "\x1b[K" : "";
+  for (const auto& line : lines) fmt::print(out_, "{}{}\n", line, clearRest);
+  std::fflush(out_);
+  drawn_ = lines.size();
+}
+
+std::uint16_t FlashChecksum(std::string_view image) {
+  std::uint16_t sum = 0;
+  for (const char c : image) sum = static_cast<std::uint16_t>(sum + static_cast<unsigned char>(c));
+  return sum;
+}
+
+std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize) {
+  if (blockSize == 0) throw std::invalid_argument("a block size of 0");
+  std::vector<std::string> blocks;
+  for (std::size_t at = 0; at < image.size(); at += blockSize) {
+    blocks.emplace_back(image.substr(at, blockSize));
+  }
+  return blocks;
+}
+
+std::string ProgressBar(std::size_t done, std::size_t total, std::size_t width) {
+  const std::size_t filled = total == 0 ? width : std::min(width, done * width / total);
+  const std::size_t percent = total == 0 ? 100 : std::min<std::size_t>(100, done * 100 / total);
+  return fmt::format("[{}{}] {:>{}}/{} blocks {:>3}%", std::string(filled, '#'),
+                     std::string(width - filled, '-'), done, std::to_string(total).size(), total,
+                     percent);
+}
+
+}  // namespace quorvan::host

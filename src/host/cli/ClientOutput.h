@@ -1,0 +1,57 @@
+#pragma once
+// What the command-line client shows: values, the live watch table, flash progress.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/Variant.h"
+#include "host/cli/QuorvanCli.h"
+
+namespace quorvan::host {
+
+// Printable ASCII as it is; a backslash and every other byte as \xNN.
+std::string Printable(std::string_view bytes);
+
+// A number in decimal, a byte string as hex bytes ("01 A0 FF"), an array as "[1, 2]",
+// nothing as "-".
+std::string FormatValue(const Variant& value);
+
+// One line of the watch table.
+struct WatchRow {
+  WatchRequest request;
+  std::size_t updates = 0;
+  std::string value = "-";
+};
+// A header line and one line per row, columns aligned.
+std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows);
+
+// Lines kept up to date on a terminal: each drawing replaces the one before it. Where the
+// output is no terminal only the final drawing is printed.
+class LiveLines {
+ public:
+  explicit LiveLines(std::FILE* out);
+  bool live() const { return live_; }
+  // Redraws, on a terminal only.
+  void draw(const std::vector<std::string>& lines);
+  // The last drawing, on a terminal or not.
+  void finish(const std::vector<std::string>& lines);
+
+ private:
+  void put(const std::vector<std::string>& lines);
+
+  std::FILE* out_;
+  bool live_;
+  std::size_t drawn_ = 0;
+};
+
+// The checksum FlashVerify gets: the 16-bit sum of all bytes of the image.
+std::uint16_t FlashChecksum(std::string_view image);
+// The image cut into blocks of `blockSize` bytes; the last may be shorter.
+std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize);
+// "[#####-----]  5/10 blocks  50%".
+std::string ProgressBar(std::size_t done, std::size_t total, std::size_t width = 30);
+
+}  // namespace quorvan::host

@@ -1,0 +1,45 @@
+#include "host/cli/DemoView.h"
+
+#include <fmt/format.h>
+
+#include "host/cli/ClientOutput.h"
+#include "host/cli/EcuSession.h"
+
+namespace quorvan::host {
+
+namespace {
+constexpr const char* kLayout = "{:<24} {:>10} {:>7} {:>8}";
+}  // namespace
+
+std::vector<std::string> DemoScreenLines(const DemoScreen& screen) {
+  std::vector<std::string> lines;
+  lines.push_back(
+      fmt::format("Link: {}", screen.status ? StatusName(*screen.status) : "(no status yet)"));
+  lines.push_back(fmt::format(kLayout, "Value", "Reading", "Raw", "Updates"));
+  for (const DemoReading& r : screen.readings) {
+    lines.push_back(fmt::format(kLayout, r.channel->name,
+                                r.raw ? FormatPhysical(*r.channel, *r.raw) : "-",
+                                r.raw ? std::to_string(*r.raw) : "-", r.updates));
+  }
+  if (!screen.faults) {
+    lines.push_back("Fault codes: (not read yet)");
+  } else {
+    lines.push_back(
+        fmt::format("Fault codes: {}  (read {})", FaultCodesText(*screen.faults),
+                    screen.faultReads == 1 ? "once" : fmt::format("{} times", screen.faultReads)));
+  }
+  return lines;
+}
+
+std::string FaultCodesText(std::string_view serverText) {
+  std::vector<std::string> codes;
+  std::size_t start = 0;
+  while (start < serverText.size()) {
+    const std::size_t end = std::min(serverText.find('/', start), serverText.size());
+    if (end > start) codes.push_back(Printable(serverText.substr(start, end - start)));
+    start = end + 1;
+  }
+  return codes.empty() ? "none" : fmt::format("{}", fmt::join(codes, " "));
+}
+
+}  // namespace quorvan::host

@@ -1,0 +1,285 @@
+#include "host/ecusim/SimulatorMain.h"
+
+#include <fmt/format.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "client/Enums.h"
+#include "host/common/CommandLine.h"
+#include "host/common/DemoChannels.h"
+#include "host/common/PublishedPort.h"
+#include "host/ecusim/SimulatorCli.h"
+#include "platform/Clock.h"
+#include "platform/MessageLoop.h"
+#include "platform/PortsDirectory.h"
+#include "sim/Mse10Ecu.h"
+#include "sim/PtyBridge.h"
+#include "sim/PtyScheduler.h"
+#include "sim/SimLine.h"
+#include "sim/VisteonEcu.h"
+
+namespace quorvan::host {
+
+namespace {
+
+constexpr const char* kProgram = "ecusim";
+constexpr std::uint32_t kDriftMs = 200;
+// The controller erases its whole region of 64 blocks in 3 s: a smaller one sooner.
+constexpr std::uint64_t kEraseUsPerBlock = 3'000'000 / 64;
+
+using ExchangeLog = std::function<void(const std::string&)>;
+
+std::uint64_t secondsToUs(double seconds) {
+  return static_cast<std::uint64_t>(seconds * 1e6);
+}
+
+std::uint8_t byteOf(const std::string& bytes, std::size_t i) {
+  return static_cast<std::uint8_t>(bytes[i]);
+}
+
+// The controller on the vehicle end of the line, set up from the options.
+class SimulatedController {
+ public:
+  virtual ~SimulatedController() = default;
+  // A new reading of one of the drifting values, unless the options fixed that value.
+  virtual void show(const DemoChannel& channel, std::uint32_t raw) = 0;
+  virtual void setExchangeLog(ExchangeLog log) = 0;
+};
+
+class VisteonController final : public SimulatedController {
+ public:
+  VisteonController(sim::SimLine& line, const SimulatorOptions& o)
+      : fixed_(o.pids), ecu_(line, config(o)) {
+    for (const auto& [pid, value] : o.pids) ecu_.setPid(pid, value);
+    if (o.faults) ecu_.setFaults(codes(*o.faults));
+    for (const BusyAnswers& b : o.busy) ecu_.injectBusy(b.service, b.times);
+    if (o.silent) ecu_.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
+  }
+
+  void show(const DemoChannel& channel, std::uint32_t raw) override {
+    if (fixed_.count(channel.pid) == 0) ecu_.setPid(channel.pid, static_cast<std::uint16_t>(raw));
+  }
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  static sim::VisteonConfig config(const SimulatorOptions& o) {
+    sim::VisteonConfig c;
+    c.flashBlocks = o.flashBlocks;
+    c.eraseTimeUs = kEraseUsPerBlock * o.flashBlocks;
+    return c;
+  }
+  static std::vector<std::uint16_t> codes(const std::vector<std::string>& faults) {
+    std::vector<std::uint16_t> out;
+    for (const auto& f : faults) {
+      out.push_back(static_cast<std::uint16_t>(byteOf(f, 0) << 8 | byteOf(f, 1)));
+    }
+    return out;
+  }
+
+  std::map<std::uint8_t, std::uint16_t> fixed_;
+  sim::VisteonEcu ecu_;
+};
+
+class Mse10Controller final : public SimulatedController {
+ public:
+  Mse10Controller(sim::SimLine& line, const SimulatorOptions& o)
+      : fixed_(o.values), ecu_(line, config()) {
+    for (const MemoryValue& v : o.values) ecu_.storeValue(v.address, v.value, v.size);
+    if (o.faults) ecu_.setFaults(faults(*o.faults));
+    for (const BusyAnswers& b : o.busy) ecu_.injectNak(b.service, b.times);
+    if (o.silent) ecu_.setSilent(true);
+  }
+
+  void show(const DemoChannel& channel, std::uint32_t raw) override {
+    const bool isFixed = std::any_of(fixed_.begin(), fixed_.end(), [&](const MemoryValue& v) {
+      return v.address == channel.address;
+    });
+    if (!isFixed) ecu_.storeValue(channel.address, raw, channel.size);
+  }
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  // A pseudo-terminal carries no break: the controller wakes on the cable-detect packet
+  // and the quiet that follows it instead of its 5-baud address.
+  static sim::Mse10Config config() {
+    sim::Mse10Config c;
+    c.wakeOnQuiet = true;
+    return c;
+  }
+  static std::vector<sim::Mse10Ecu::Fault> faults(const std::vector<std::string>& codes) {
+    std::vector<sim::Mse10Ecu::Fault> out;
+    for (const auto& c : codes) out.push_back({byteOf(c, 0), byteOf(c, 1), byteOf(c, 2)});
+    return out;
+  }
+
+  std::vector<MemoryValue> fixed_;
+  sim::Mse10Ecu ecu_;
+};
+
+std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const SimulatorOptions& o) {
+  if (o.device == ecuMSE10) return std::make_unique<Mse10Controller>(line, o);
+  return std::make_unique<VisteonController>(line, o);
+}
+
+// Lets the demo values drift with time.
+class Drift {
+ public:
+  Drift(MessageLoop& loop, SimulatedController& controller)
+      : loop_(loop), controller_(controller), startUs_(loop.nowUs()) {
+    step();
+    timer_.setEnabled(true);
+  }
+
+ private:
+  void step() {
+    const double seconds = static_cast<double>(loop_.nowUs() - startUs_) / 1e6;
+    for (const DemoChannel& channel : DemoChannels()) {
+      controller_.show(channel, RawReading(channel, channel.course(seconds)));
+    }
+  }
+
+  MessageLoop& loop_;
+  SimulatedController& controller_;
+  std::uint64_t startUs_;
+  Timer timer_{loop_, [this] { step(); }, kDriftMs};
+};
+
+// SIGINT, SIGTERM and SIGHUP end the loop. They are taken through a signalfd, so the
+// loop's own thread handles them between two events.
+class QuitOnSignals {
+ public:
+  explicit QuitOnSignals(MessageLoop& loop) : loop_(loop) {
+    sigemptyset(&signals_);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals_, s);
+    sigprocmask(SIG_BLOCK, &signals_, nullptr);
+    fd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "signalfd");
+    watch_ = loop_.watchFd(fd_, POLLIN, [this](short) { take(); });
+  }
+  ~QuitOnSignals() {
+    loop_.unwatchFd(watch_);
+    ::close(fd_);
+    sigprocmask(SIG_UNBLOCK, &signals_, nullptr);
+  }
+  QuitOnSignals(const QuitOnSignals&) = delete;
+  QuitOnSignals& operator=(const QuitOnSignals&) = delete;
+
+ private:
+  // Taken off the descriptor, or it would strike as soon as it is unblocked again.
+  void take() {
+    signalfd_siginfo info{};
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    }
+    loop_.quit();
+  }
+
+  MessageLoop& loop_;
+  sigset_t signals_;
+  int fd_ = -1;
+  MessageLoop::WatchId watch_ = 0;
+};
+
+// The port's link in the ports directory, removed again at the end (unless it has come to
+// name another device meanwhile).
+class PublishedPort {
+ public:
+  PublishedPort(PortsDirectory ports, std::optional<int> wanted, std::filesystem::path device)
+      : ports_(std::move(ports)), device_(std::move(device)) {
+    if (!wanted) {
+      number_ = ports_.publish(device_);
+      return;
+    }
+    if (ports_.firstFreePort(*wanted) != *wanted) {
+      throw std::runtime_error(fmt::format("port {} is taken (see {} and /dev/ttyUSB{})", *wanted,
+                                           link(*wanted).string(), *wanted - 1));
+    }
+    number_ = *wanted;
+    ports_.publishAs(number_, device_);
+  }
+  ~PublishedPort() {
+    if (ports_.resolve(number_) == device_) ports_.unpublish(number_);
+  }
+  PublishedPort(const PublishedPort&) = delete;
+  PublishedPort& operator=(const PublishedPort&) = delete;
+
+  int number() const { return number_; }
+  std::filesystem::path link(int number) const {
+    return ports_.dir() / PortsDirectory::linkName(number);
+  }
+
+ private:
+  PortsDirectory ports_;
+  std::filesystem::path device_;
+  int number_ = 0;
+};
+
+void scheduleUnplug(Scheduler& loop, sim::SimLine& line, const SimulatorOptions& o) {
+  if (!o.unplugAfter) return;
+  const std::uint64_t at = loop.nowUs() + secondsToUs(*o.unplugAfter);
+  loop.schedule(at, [&line] {
+    line.setPlugged(false);
+    fmt::print(stderr, "{}: cable unplugged\n", kProgram);
+  });
+  if (!o.unplugFor) return;
+  loop.schedule(at + secondsToUs(*o.unplugFor), [&line] {
+    line.setPlugged(true);
+    fmt::print(stderr, "{}: cable plugged in again\n", kProgram);
+  });
+}
+
+int simulate(const SimulatorOptions& o) {
+  RealClock clock;
+  MessageLoop loop(clock);
+  QuitOnSignals signals(loop);
+  sim::PtyScheduler world(loop);
+  sim::SimLine line(world);
+  const auto controller = makeController(line, o);
+  sim::PtyBridge bridge(loop, line);
+  PublishedPort port(PortsDirectory::fromEnvironment(), o.port, bridge.devicePath());
+  const std::uint64_t startUs = world.nowUs();
+  if (o.verbose) {
+    controller->setExchangeLog([&world, startUs](const std::string& exchange) {
+      fmt::print("{:9.3f} {}\n", static_cast<double>(world.nowUs() - startUs) / 1e6, exchange);
+      std::fflush(stdout);
+    });
+  }
+  Drift drift(loop, *controller);
+  scheduleUnplug(world, line, o);
+
+  fmt::print("{}\n", PublishedPortLine(port.number(), port.link(port.number())));
+  std::fflush(stdout);
+  fmt::print(stderr, "{}: {} controller on {} as port {}; Ctrl-C ends it\n", kProgram,
+             DeviceName(o.device), bridge.devicePath().string(), port.number());
+  loop.run();
+  return 0;
+}
+
+}  // namespace
+
+int SimulatorMain(int argc, char** argv) {
+  SimulatorCli cli;
+  if (const auto code = ParseCommandLine(cli.app(), [&] { cli.parse(argc, argv); })) {
+    return *code;
+  }
+  // A reader of our output that has gone away must not end us before the link is removed.
+  ::signal(SIGPIPE, SIG_IGN);
+  try {
+    return simulate(cli.options());
+  } catch (const std::exception& e) {
+    fmt::print(stderr, "{}: {}\n", kProgram, e.what());
+    return 1;
+  }
+}
+
+}  // namespace quorvan::host
