@@ -10,11 +10,9 @@ FichtFamily::FichtFamily()
                         .wakeUp = WakeUp::FreeRunning,
                         .handOver = HandOver::AfterOpen}) {}
 
-// Ficht modules are not served yet: say so, and let the watchdog retry the
-// initialisation as it does for a silent controller.
+// Ficht modules are not served yet.
 void FichtFamily::Start(frmCommThread& f) {
-  f.LogIt("-- Ficht modules are not served by this build");
-  f.tmrWatchDog.setEnabled(true);
+  LeaveToWatchdog(f, "-- Ficht modules are not served by this build");
 }
 
 // The free-running loop paces itself: the timer only starts it.

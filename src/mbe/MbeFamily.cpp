@@ -10,11 +10,9 @@ MbeFamily::MbeFamily()
                         .wakeUp = WakeUp::FreeRunning,
                         .handOver = HandOver::AfterCableTests}) {}
 
-// MBE modules are not served yet: say so, and let the watchdog retry the
-// initialisation as it does for a silent controller.
+// MBE modules are not served yet.
 void MbeFamily::Start(frmCommThread& f) {
-  f.LogIt("-- MBE modules are not served by this build");
-  f.tmrWatchDog.setEnabled(true);
+  LeaveToWatchdog(f, "-- MBE modules are not served by this build");
 }
 
 // The free-running loop paces itself: the timer only starts it.

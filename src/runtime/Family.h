@@ -66,4 +66,8 @@ class Family {
   FamilyInfo info_;
 };
 
+// A family that cannot serve the controller now says why in the trace and leaves the
+// retry to the watchdog, as for a silent controller.
+void LeaveToWatchdog(frmCommThread& f, const std::string& why);
+
 }  // namespace quorvan

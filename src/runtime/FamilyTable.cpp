@@ -21,14 +21,18 @@ class NotServedFamily final : public Family {
                           .handOver = HandOver::AfterOpen,
                           .served = false}) {}
 
+  // A client that chooses a served device later is picked up by the next watchdog run.
   void Start(frmCommThread& f) override {
-    f.LogIt("-- Device " + std::to_string(f.ecuDevice) + " is not served by this build");
-    // A client that chooses a served device later is picked up by the next watchdog run.
-    f.tmrWatchDog.setEnabled(true);
+    LeaveToWatchdog(f, "-- Device " + std::to_string(f.ecuDevice) + " is not served by this build");
   }
 };
 
 }  // namespace
+
+void LeaveToWatchdog(frmCommThread& f, const std::string& why) {
+  f.LogIt(why);
+  f.tmrWatchDog.setEnabled(true);
+}
 
 void Family::Receive(frmCommThread& f) {
   f.AppendInput();
