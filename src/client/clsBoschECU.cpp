@@ -323,6 +323,9 @@ void clsBoschECU::StartCommThread() {
     g_.frmHidden = f;
     f->Form_Load();
     f->Caption = "HdnCommThd-ID: " + std::to_string(p_.process.threadId());
+    // A Device chosen before the form was loaded is the form's device too: otherwise the
+    // client would read back one family while the form served none.
+    f->ecuDevice = g_.gEcuDevice;
     f->objBoschECU = this;
     ecuFlashMode = flashIdle;
     g_.gEcuState = ecuReady;

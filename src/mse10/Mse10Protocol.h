@@ -10,7 +10,7 @@
 
 namespace quorvan::mse10 {
 
-// States of the receive pump (frmCommThread::pumpMode).
+// States of the receive pump (Mse10Link::pumpMode).
 inline constexpr std::int16_t kProlog = 0;  // taking in the wake-up answer
 inline constexpr std::int16_t kSlave = 1;   // receiving a controller block
 inline constexpr std::int16_t kMaster = 2;  // sending a block of ours

@@ -1,11 +1,11 @@
 #include "visteon/PacketLayer.h"
-#include "visteon/VisteonLink.h"
 
 #include "client/clsBoschECU.h"
 #include "kline/FaultCodes.h"
 #include "kline/Format.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
+#include "visteon/VisteonLink.h"
 
 namespace quorvan {
 

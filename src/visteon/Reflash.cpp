@@ -1,5 +1,4 @@
 #include "visteon/Reflash.h"
-#include "visteon/VisteonLink.h"
 
 #include "client/clsBoschECU.h"
 #include "kline/Format.h"
@@ -9,6 +8,7 @@
 #include "trace/Text.h"
 #include "visteon/PacketLayer.h"
 #include "visteon/RequestLoop.h"
+#include "visteon/VisteonLink.h"
 
 namespace quorvan {
 

@@ -1,5 +1,4 @@
 #include "visteon/RequestLoop.h"
-#include "visteon/VisteonLink.h"
 
 #include <exception>
 
@@ -11,6 +10,7 @@
 #include "visteon/PacketLayer.h"
 #include "visteon/Reflash.h"
 #include "visteon/VisteonFaults.h"
+#include "visteon/VisteonLink.h"
 
 namespace quorvan {
 

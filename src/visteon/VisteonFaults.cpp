@@ -1,10 +1,10 @@
 #include "visteon/VisteonFaults.h"
-#include "visteon/VisteonLink.h"
 
 #include "client/clsBoschECU.h"
 #include "kline/FaultCodes.h"
 #include "runtime/frmCommThread.h"
 #include "visteon/PacketLayer.h"
+#include "visteon/VisteonLink.h"
 
 namespace quorvan {
 

@@ -57,6 +57,13 @@ TEST_F(ClientClass, PropertiesReachTheForm) {
   EXPECT_FALSE(ecu.Pullup());  // the port is closed: DTR reads False
 }
 
+TEST_F(ClientClass, ADeviceChosenBeforeTheFormLoadsIsTheFormsDevice) {
+  ecu.setDevice(ecuVisteon);
+  start();
+  EXPECT_EQ(form().ecuDevice, ecuVisteon);
+  EXPECT_STREQ(form().family().info().name, "Visteon");
+}
+
 TEST_F(ClientClass, FlashInitReturnsTheBlockSizeOfTheFamily) {
   start();
   const struct {
