@@ -39,10 +39,7 @@ class NotServed : public SimServerFixture {};
 TEST_F(NotServed, InitialisationOpensThePortAndSendsNothing) {
   for (std::int32_t device : {0, 3, 999}) {
     SCOPED_TRACE(device);
-    if (!globals.frmHidden) startWith(device);
-    ecu.setDevice(device);
-    line().clearLog();
-    events.statuses.clear();
+    nextDevice(device);
     ecu.InitComm(1);
     runFor(100);
     EXPECT_TRUE(form().commSerial.PortOpen());

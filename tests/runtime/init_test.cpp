@@ -29,10 +29,7 @@ TEST_F(Init, CloseRequestClosesThePortAndLeavesTheWatchdogOn) {
 TEST_F(Init, TheWakeUpPatternIsTheAddressAtFiveBaud) {
   for (std::int32_t device : {std::int32_t{ecuMSE10}, std::int32_t{ecuWeber7A}}) {
     SCOPED_TRACE(device);
-    if (!globals.frmHidden) startWith(device);
-    ecu.setDevice(device);
-    line().clearLog();
-    events.statuses.clear();
+    nextDevice(device);
     ecu.InitComm(1);
     const auto& levels = line().levelLog();
     ASSERT_EQ(levels.size(), 4u);

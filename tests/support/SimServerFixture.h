@@ -35,6 +35,16 @@ class SimServerFixture : public ServerFixture {
     return form();
   }
 
+  // The next case of a table that runs one device after another on one server: the
+  // server started on the first, the device chosen, and the line's log and the statuses
+  // cleared.
+  void nextDevice(std::int32_t device) {
+    if (!globals.frmHidden) startWith(device);
+    ecu.setDevice(device);
+    line().clearLog();
+    events.statuses.clear();
+  }
+
   // Lines of the on-screen trace without their time column.
   std::vector<std::string> traceTexts() {
     std::vector<std::string> out;
