@@ -25,8 +25,9 @@ void sendAddressPattern(frmCommThread& f) {
     f.waits.SleepMs(step.ms);
   }
   // The line events of the pattern queued up while the sleeps blocked: take them in now,
-  // input still discarded, so that the BREAK that came back is seen.
-  f.platform.loop.DoEvents();
+  // input still discarded, so that the BREAK that came back is seen. Only those: a
+  // client call or a timer that waits in the loop must not run inside the wake-up.
+  f.commSerial.DoSerialEvents();
   f.discardInput = false;
 }
 

@@ -139,6 +139,11 @@ void PosixSerialDevice::onReadable(short revents) {
   deliver();
 }
 
+void PosixSerialDevice::takeInPending() {
+  pull();
+  deliver();
+}
+
 void PosixSerialDevice::pull() {
   if (hungUp_) return;
   std::vector<PosixLineMarkParser::Piece> pieces;

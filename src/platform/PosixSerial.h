@@ -48,6 +48,7 @@ class PosixSerialDevice final : public SerialDevice {
   bool cd() override { return modemLine(kCd); }
 
   std::string notice() const override;
+  void takeInPending() override;
 
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }

@@ -78,6 +78,9 @@ class SerialDevice {
   virtual bool dsr() = 0;
   virtual bool cd() = 0;
 
+  // Reads what the driver holds now and tells the listener at once, without waiting for
+  // the message loop to find it (a device whose events come by themselves does nothing).
+  virtual void takeInPending() {}
   // What this device cannot do, in one line for the trace ("no break or modem lines:
   // pseudo-terminal"); empty when it has everything.
   virtual std::string notice() const { return {}; }

@@ -38,6 +38,7 @@ void commSerial::setPortOpen(bool open) {
       device_->setListener(nullptr);
       device_.reset();
       held_.clear();
+      queued_.clear();
       ++openGeneration_;
     }
     break_ = false;
@@ -178,18 +179,40 @@ void commSerial::onBytesArrived() {
   // One receive event covers every byte waiting when it is dispatched.
   if (RThreshold < 1 || receivePosted_ || !(eventMask_ & evmask::EV_RXCHAR)) return;
   receivePosted_ = true;
-  loop_.post([this, gen = openGeneration_] {
-    if (gen != openGeneration_) return;
-    receivePosted_ = false;
-    if (device_ && InBufferCount() >= RThreshold) raise(comm::comEvReceive);
-  });
+  queue(comm::comEvReceive);
 }
 
 void commSerial::onLineEvent(int commEvent) {
   if (!(eventMask_ & maskBitFor(commEvent))) return;
-  loop_.post([this, commEvent, gen = openGeneration_] {
-    if (gen == openGeneration_ && device_) raise(commEvent);
+  queue(commEvent);
+}
+
+void commSerial::queue(int commEvent) {
+  const std::uint64_t seq = nextSeq_++;
+  queued_.push_back({seq, commEvent});
+  loop_.post([this, seq, gen = openGeneration_] {
+    // Raised already by DoSerialEvents, or queued for an earlier open of the port.
+    if (gen != openGeneration_ || queued_.empty() || queued_.front().seq != seq) return;
+    dispatchNext();
   });
+}
+
+void commSerial::dispatchNext() {
+  const int event = queued_.front().event;
+  queued_.pop_front();  // before raising: a handler may wait and take in what follows
+  if (event == comm::comEvReceive) {
+    receivePosted_ = false;
+    if (device_ && InBufferCount() >= RThreshold) raise(event);
+    return;
+  }
+  if (device_) raise(event);
+}
+
+void commSerial::DoSerialEvents() {
+  if (!device_) return;
+  device_->takeInPending();
+  const std::uint64_t gen = openGeneration_;
+  while (gen == openGeneration_ && !queued_.empty()) dispatchNext();
 }
 
 }  // namespace quorvan

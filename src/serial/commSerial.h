@@ -3,6 +3,7 @@
 // protocol code has always used, over a SerialDevice backend (a real tty, a
 // pseudo-terminal or the simulated K-line).
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -77,6 +78,10 @@ class commSerial final : private SerialListener {
 
   int CommEvent() const { return commEvent_; }
   std::function<void()> OnComm;
+  // Raises the events that have come in (reading what the device holds now) at once,
+  // without the message loop: nothing else that waits there runs meanwhile. Each event
+  // is raised once, here or from the loop.
+  void DoSerialEvents();
 
   // Handle-based access to the device control block and the event mask.
   bool GetCommState(DCB& dcb) const;
@@ -91,6 +96,10 @@ class commSerial final : private SerialListener {
   void onBytesArrived() override;
   void onLineEvent(int commEvent) override;
   void raise(int commEvent);
+  // Queues an event and posts its dispatch to the loop.
+  void queue(int commEvent);
+  // Raises the event at the head of the queue.
+  void dispatchNext();
   void requireOpen() const;
   static std::uint32_t maskBitFor(int commEvent);
 
@@ -107,6 +116,12 @@ class commSerial final : private SerialListener {
   bool break_ = false;
   int commEvent_ = 0;
   bool receivePosted_ = false;
+  struct Queued {
+    std::uint64_t seq;
+    int event;
+  };
+  std::deque<Queued> queued_;  // events not yet raised, in the order they came
+  std::uint64_t nextSeq_ = 1;
   // Tasks posted for an earlier open of the port are dropped when they come due.
   std::uint64_t openGeneration_ = 0;
 };

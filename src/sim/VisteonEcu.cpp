@@ -110,6 +110,20 @@ void VisteonEcu::injectLateReply(int service, std::uint64_t lateUs, int times) {
   injections_.add(service, {visteon::Misbehaviour::Kind::Late, 0, lateUs}, times);
 }
 
+void VisteonEcu::injectGarbledReply(int service, std::size_t packet, int times) {
+  visteon::Misbehaviour what{visteon::Misbehaviour::Kind::Garbled};
+  what.packet = packet;
+  injections_.add(service, what, times);
+}
+
+void VisteonEcu::injectTruncatedReply(int service, std::size_t keepBytes, std::size_t packet,
+                                      int times) {
+  visteon::Misbehaviour what{visteon::Misbehaviour::Kind::Truncated};
+  what.packet = packet;
+  what.keep = keepBytes;
+  injections_.add(service, what, times);
+}
+
 void VisteonEcu::clearInjections() {
   injections_.clear();
   resetAfterTransfers_.reset();
@@ -210,7 +224,9 @@ void VisteonEcu::serve(Exchange exchange) {
     }
     return;
   }
-  if (MaybeAnswer answer = answerFor(exchange)) sendReply(exchange, std::move(*answer));
+  if (MaybeAnswer answer = answerFor(exchange)) {
+    sendReply(exchange, std::move(*answer), misbehaviour);
+  }
 }
 
 VisteonEcu::MaybeAnswer VisteonEcu::answerFor(const Exchange& exchange) {
@@ -257,14 +273,35 @@ VisteonEcu::Answer VisteonEcu::negative(std::uint8_t service, std::uint8_t code)
   return Answer{{Bytes({nrc::kNegativeResponse, service, code})}};
 }
 
-void VisteonEcu::sendReply(const Exchange& exchange, Answer answer) {
-  const std::uint64_t atUs = std::max(nowUs(), exchange.replyAtUs);
-  timers_.at(atUs, [this, request = exchange.request, answer = std::move(answer)] {
-    std::string wire;
-    for (const std::string& data : answer.packets) {
-      wire += request.sae ? visteon::FrameSaeReply(data) : visteon::FrameReply(data);
+namespace {
+
+// The reply's packets as they go on the wire, spoilt as the misbehaviour says.
+std::string replyOnWire(const std::vector<std::string>& framed,
+                        const std::optional<visteon::Misbehaviour>& onWire) {
+  using Kind = visteon::Misbehaviour::Kind;
+  std::string wire;
+  for (std::size_t i = 0; i < framed.size(); ++i) {
+    std::string packet = framed[i];
+    if (onWire && onWire->packet == i && onWire->kind == Kind::Garbled) packet[0] = '\x20';
+    if (onWire && onWire->packet == i && onWire->kind == Kind::Truncated) {
+      return wire + packet.substr(0, onWire->keep);
     }
-    send(wire);
+    wire += packet;
+  }
+  return wire;
+}
+
+}  // namespace
+
+void VisteonEcu::sendReply(const Exchange& exchange, Answer answer,
+                           std::optional<visteon::Misbehaviour> onWire) {
+  const std::uint64_t atUs = std::max(nowUs(), exchange.replyAtUs);
+  timers_.at(atUs, [this, request = exchange.request, answer = std::move(answer), onWire] {
+    std::vector<std::string> framed;
+    for (const std::string& data : answer.packets) {
+      framed.push_back(request.sae ? visteon::FrameSaeReply(data) : visteon::FrameReply(data));
+    }
+    send(replyOnWire(framed, onWire));
     logExchange(request, answer.packets);
     if (answer.afterSent) answer.afterSent();
   });

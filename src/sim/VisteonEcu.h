@@ -94,6 +94,11 @@ class VisteonEcu final : public SimEcu {
   void injectRoutineNotComplete(int service, int times = 1);
   void injectSilence(int service, int times = 1);
   void injectLateReply(int service, std::uint64_t lateUs, int times = 1);
+  // Reply packet `packet` (0: the first) starts with 0x20, which no reply format has.
+  void injectGarbledReply(int service, std::size_t packet = 0, int times = 1);
+  // The reply stops after keepBytes bytes of packet `packet`.
+  void injectTruncatedReply(int service, std::size_t keepBytes, std::size_t packet = 0,
+                            int times = 1);
   // Resets after the count-th transfer packet of a block has been taken in (once).
   void resetAfterTransferPackets(std::size_t count) { resetAfterTransfers_ = count; }
   void clearInjections();
@@ -150,7 +155,8 @@ class VisteonEcu final : public SimEcu {
   void takePacket(std::string_view packet, std::uint64_t lastByteUs);
   void serve(Exchange exchange);
   MaybeAnswer answerFor(const Exchange& exchange);
-  void sendReply(const Exchange& exchange, Answer answer);
+  void sendReply(const Exchange& exchange, Answer answer,
+                 std::optional<visteon::Misbehaviour> onWire = std::nullopt);
   void logExchange(const visteon::Request& request, const std::vector<std::string>& packets);
   std::uint8_t routineResult(std::uint8_t routine) const;
 

@@ -1,7 +1,9 @@
 #pragma once
 // Misbehaviour switched on at run time for the Visteon controller model: negative
-// answers (busy, routine not complete, any other code), no answer, late answers. Each
+// answers (busy, routine not complete, any other code), no answer, late answers, and
+// replies that are malformed or cut short on the wire. Each
 // rule covers one service or all of them, for a number of requests or for ever.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -13,13 +15,17 @@ inline constexpr int kForever = -1;
 
 struct Misbehaviour {
   enum class Kind {
-    Negative,  // answer 7F sid code and leave the request undone
-    Silent,    // neither act on the request nor answer it
-    Late,      // act and answer, lateUs later than usual
+    Negative,   // answer 7F sid code and leave the request undone
+    Silent,     // neither act on the request nor answer it
+    Late,       // act and answer, lateUs later than usual
+    Garbled,    // act and answer, but reply packet `packet` starts with a byte no reply has
+    Truncated,  // act and answer, but the reply stops after `keep` bytes of packet `packet`
   };
   Kind kind = Kind::Negative;
   std::uint8_t code = 0;
   std::uint64_t lateUs = 0;
+  std::size_t packet = 0;
+  std::size_t keep = 0;
 };
 
 class Injections {

@@ -31,7 +31,7 @@ std::uint8_t byteOf(const std::string& s, std::size_t i) {
 // An SAE reply's length follows from the request, except for a negative answer
 // (48 6B 10 7F sid code cs), which is always seven bytes: without this a busy or refused
 // answer to a data request would be taken for a missing reply.
-int SaeNegativeReplyLength(frmCommThread& f, VisteonLink& v, int len);
+int SaeNegativeReplyLength(frmCommThread& f, VisteonLink& v, int len, std::uint32_t start);
 
 }  // namespace
 
@@ -92,8 +92,11 @@ void BuildAndSendPacket(frmCommThread& f, VisteonLink& v, const std::string& req
 }
 
 void WaitForInput(frmCommThread& f, VisteonLink& v, std::size_t n) {
+  WaitForInputSince(f, v, n, f.now());
+}
+
+void WaitForInputSince(frmCommThread& f, VisteonLink& v, std::size_t n, std::uint32_t start) {
   const std::uint32_t limit = flashActive(f) ? v.replyTimeout : kReplyWaitMs;
-  const std::uint32_t start = f.now();
   while (f.blockBuf.size() < n && ElapsedMs(f.now(), start) < limit) {
     f.waits.SleepMs(10);
     f.platform.loop.DoEvents();
@@ -131,29 +134,44 @@ void WaitForEchoback(frmCommThread& f, VisteonLink& v) {
   f.iOverrun = 0;
 }
 
+namespace {
+// Bytes that are not a whole reply are consumed: read again, they would pass for the
+// next reply.
+void consumeUnreadBytes(frmCommThread& f) {
+  f.blockBuf.clear();
+}
+}  // namespace
+
 bool WaitForReply(frmCommThread& f, VisteonLink& v) {
   f.replyBuffer.clear();
-  WaitForInput(f, v, 2);
+  // One bound for the whole reply, however many steps it is read in.
+  const std::uint32_t start = f.now();
+  WaitForInputSince(f, v, 2, start);
   f.globals.gInitStep = "before getting first 2 of reply: " + PktToHex(f.blockBuf);
   if (f.timeOut) {
     f.LogIt("*** timedOut: " + f.globals.gInitStep);
+    consumeUnreadBytes(f);
     return false;
   }
   int len = ReplyPacketLength(byteOf(f.blockBuf, 0), v.isoLastRequest);
-  if (len > 0 && byteOf(f.blockBuf, 0) == kSaeReply) len = SaeNegativeReplyLength(f, v, len);
+  if (len > 0 && byteOf(f.blockBuf, 0) == kSaeReply) {
+    len = SaeNegativeReplyLength(f, v, len, start);
+  }
   if (len == 0) {
     f.LogIt("** Discarding badly formatted packet: " + PktToHex(f.blockBuf) + "; lenByte=0");
     f.ReportError("Unknown packet format: " + PktToHex(f.blockBuf) + "; DISCARDING!",
                   mb::vbCritical, "Quorvan");
+    consumeUnreadBytes(f);
     return false;
   }
   const auto L = static_cast<std::size_t>(len);
   v.replyLength = static_cast<std::int16_t>(len);
   f.globals.gInitStep = "before waiting for the pkt tail";
-  WaitForInput(f, v, L);
+  WaitForInputSince(f, v, L, start);
   if (f.timeOut) {
     f.LogIt("*** died before receiving full reply, wanted " + std::to_string(len) + ", got " +
             PktToHex(f.blockBuf));
+    consumeUnreadBytes(f);
     return false;
   }
   f.LogIt("< " + PktToHex(std::string_view(f.blockBuf).substr(0, L)));
@@ -167,8 +185,8 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
 }
 
 namespace {
-int SaeNegativeReplyLength(frmCommThread& f, VisteonLink& v, int len) {
-  WaitForInput(f, v, 4);
+int SaeNegativeReplyLength(frmCommThread& f, VisteonLink& v, int len, std::uint32_t start) {
+  WaitForInputSince(f, v, 4, start);
   if (f.timeOut || byteOf(f.blockBuf, 3) != kNegativeResponse) {
     f.timeOut = false;  // a short reply is found out by the wait for its whole length
     return len;

@@ -33,8 +33,13 @@ int ReplyPacketLength(std::uint8_t firstByte, const std::string& lastRequest);
 std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
                          bool noReply = false);
 void BuildAndSendPacket(frmCommThread& f, VisteonLink& v, const std::string& request);
+// Waits until blockBuf holds n bytes or the reply bound has passed (timeOut).
 void WaitForInput(frmCommThread& f, VisteonLink& v, std::size_t n);
+// The same, with the bound counted from start.
+void WaitForInputSince(frmCommThread& f, VisteonLink& v, std::size_t n, std::uint32_t start);
 void WaitForEchoback(frmCommThread& f, VisteonLink& v);
+// Reads one reply packet into replyBuffer; false (nothing left of it in blockBuf) when it
+// did not come whole within the bound or was malformed.
 bool WaitForReply(frmCommThread& f, VisteonLink& v);
 std::int16_t ResponseCode(const frmCommThread& f);
 int ResponseResult(std::int16_t code);

@@ -21,6 +21,8 @@ constexpr std::int32_t kDelayBeforeItemMs = 10;
 constexpr std::int32_t kBadLineRetestMs = 100;
 constexpr std::int16_t kPidEngineSpeed = 12;
 constexpr std::int16_t kPidFuelStatus = 2;
+// Three codes per packet: a controller never holds this many.
+constexpr int kMaxFaultPackets = 64;
 
 // Marks the line busy for the duration of a tick's exchanges.
 class RequestScope {
@@ -54,23 +56,33 @@ void readFreezeFrame(frmCommThread& f, VisteonLink& v, std::int16_t pid) {
   deliverValue(f, value);
 }
 
-// Reads the stored fault list over as many reply packets as the controller sends.
-std::string readFaultList(frmCommThread& f, VisteonLink& v) {
+// Reads the stored fault list over as many reply packets as the controller sends, and
+// gives it to the client only when it was read to its end: a part of the list would pass
+// for the whole. False when the read broke off.
+bool readFaultList(frmCommThread& f, VisteonLink& v) {
   f.tmrSampleRate.setEnabled(false);
   std::string faultText;
   v.faultListDone = false;
-  SendCommand(f, v, std::string(1, '\x03'));
-  for (;;) {
+  bool read = SendCommand(f, v, std::string(1, '\x03')) == kExchangeOk;
+  for (int packets = 1; read; ++packets) {
     faultText += ExtractVFaults(f.replyBuffer, v.faultListDone);
     f.LogToList(ExtractAllFaults(f.replyBuffer));
-    if (f.timeOut || v.faultListDone) break;
-    f.replyBuffer.clear();
-    WaitForReply(f, v);
+    if (v.faultListDone) break;
+    if (packets == kMaxFaultPackets) {
+      f.LogIt("** fault list without an end after " + std::to_string(packets) + " packets");
+      read = false;
+      break;
+    }
+    read = WaitForReply(f, v);
   }
   f.LogToList("-------------");
-  if (f.objBoschECU) f.objBoschECU->RaiseNewFaults(faultText);
+  if (!read) {
+    f.LogIt("** fault list not read to its end; not delivered");
+  } else if (f.objBoschECU) {
+    f.objBoschECU->RaiseNewFaults(faultText);
+  }
   f.tmrSampleRate.setEnabled(true);
-  return faultText;
+  return read;
 }
 
 void runCommand(frmCommThread& f, VisteonLink& v) {
@@ -184,7 +196,6 @@ void NextVisteonRequest(frmCommThread& f, VisteonLink& v) {
 void DoVisteonCommand(frmCommThread& f, VisteonLink& v, std::int32_t address) {
   const std::int32_t requestClass = address / 256;
   const auto pid = static_cast<std::int16_t>(address % 256);
-  std::string faultText;
   switch (requestClass) {
     case 1:
       readCurrentData(f, v, pid);
@@ -193,12 +204,12 @@ void DoVisteonCommand(frmCommThread& f, VisteonLink& v, std::int32_t address) {
       readFreezeFrame(f, v, pid);
       break;
     case 3:
-      faultText = readFaultList(f, v);
+      if (!readFaultList(f, v)) return;
       break;
     default:
       break;  // nothing is sent
   }
-  if (faultText.empty() && f.timeOut) return;
+  if (f.timeOut) return;
   f.activity = true;
 }
 

@@ -3,6 +3,7 @@
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 #include "visteon/PacketLayer.h"
+#include "visteon/Reflash.h"
 #include "visteon/RequestLoop.h"
 
 namespace quorvan {
@@ -51,6 +52,9 @@ VisteonFamily::VisteonFamily()
 
 void VisteonFamily::Load(frmCommThread& f) {
   link.rng.seed(f.now());  // the reflash draws a random byte
+  // A reflash step the client asks for before any FlashInit still finds its requests.
+  BuildVisteonRequests(link);
+  link.ecuFlashBase = kFirstFlashBase;
 }
 
 void VisteonFamily::Start(frmCommThread& f) {

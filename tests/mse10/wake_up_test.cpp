@@ -51,6 +51,28 @@ TEST_F(WakeUp, ReachesCommOkAfterTheRefusedAdaptivePassAndThreeIdentificationBlo
   }
 }
 
+// A client call that arrives while the address pattern goes out waits until the wake-up
+// is over: run inside it, InitComm(-1) would close the port under the wake-up.
+TEST_F(WakeUp, AClientCallDuringThePatternRunsAfterTheWakeUp) {
+  scriptWakeUpAndIdentification();
+  startWith(ecuMSE10);
+  bool closeRan = false;
+  clock.schedule(clock.nowUs() + 1'800'000, [&] {
+    loop.post([&] {
+      ecu.InitComm(-1);
+      closeRan = true;
+    });
+  });
+  ecu.InitComm(1);
+  EXPECT_FALSE(closeRan);  // not inside the wake-up
+  EXPECT_TRUE(form().breakReceived);
+  runFor(10);
+  EXPECT_TRUE(closeRan);
+  EXPECT_FALSE(form().commSerial.PortOpen());
+  EXPECT_EQ(traceCount("We died at"), 0);
+  EXPECT_TRUE(alerts.boxes.empty());
+}
+
 // Pass 1 confirms with one more than the complement of the third prolog byte (0x8A);
 // the controller refuses it and answers again, and pass 2 confirms with 0x75.
 TEST_F(WakeUp, ThePrologIsConfirmedOnTheSixthByteFromTheThird) {

@@ -4,6 +4,7 @@
 #include "client/Enums.h"
 #include "mse10/Mse10Family.h"
 #include "runtime/frmCommThread.h"
+#include "visteon/VisteonFamily.h"
 
 namespace quorvan::testing {
 
@@ -13,6 +14,10 @@ inline const Mse10Link& Mse10State(const frmCommThread& f) {
 
 inline Mse10Link& Mse10State(frmCommThread& f) {
   return static_cast<Mse10Family&>(f.families.forDevice(ecuMSE10)).link;
+}
+
+inline VisteonLink& VisteonState(frmCommThread& f) {
+  return static_cast<VisteonFamily&>(f.families.forDevice(ecuVisteon)).link;
 }
 
 }  // namespace quorvan::testing

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "visteon/PacketLayer.h"
 #include "visteon/VisteonFixture.h"
 
 namespace quorvan::testing {
@@ -49,6 +50,17 @@ TEST_F(VisteonReflash, AWholeImageIsWrittenAndVerified) {
   EXPECT_EQ(events.notes.back(), "flashStatus=2");
   EXPECT_EQ(form().commandRequested, cmd::kHandled);
   EXPECT_FALSE(form().tmrWatchDog.Enabled());  // the reflash keeps the watchdog off
+}
+
+// The request table is there from the start: a verify asked for before any FlashInit
+// (a client checking a controller it reprogrammed in an earlier session) goes out as
+// the verify request, not as its two checksum bytes alone.
+TEST_F(VisteonReflash, AVerifyBeforeAnyInitSendsTheVerifyRequest) {
+  ASSERT_TRUE(connect());
+  ecu.FlashVerify(0x1234);
+  flashOutcome();
+  EXPECT_EQ(requestsOnWire(FramePacket(Bytes({0x31, 0xA3, 0x12, 0x34}), true)), 1) << traceDump();
+  EXPECT_EQ(requestsOnWire(FramePacket(Bytes({0x12, 0x34}), true)), 0);
 }
 
 TEST_F(VisteonReflash, AWrongChecksumFailsTheVerify) {
