@@ -161,7 +161,7 @@ void clsBoschECU::InitComm(std::int16_t portNum) {
   f->numPort = portNum;
   f->LogIt("InitComm: Lighting off Do5Baud, FlashMode is " + std::to_string(ecuFlashMode) +
            ", portNum=" + std::to_string(portNum));
-  f->Do5BaudInit();
+  f->RequestInit();
 }
 
 void clsBoschECU::command(std::int16_t cmdOp) {

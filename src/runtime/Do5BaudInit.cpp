@@ -70,6 +70,9 @@ void runInit(frmCommThread& f) {
 }  // namespace
 
 void frmCommThread::Do5BaudInit() {
+  // Whatever initialisation was waiting for the exchange in progress, this is it.
+  initDeferred = false;
+  initIfQuiet = false;
   try {
     runInit(*this);
   } catch (const std::exception& e) {
@@ -80,6 +83,27 @@ void frmCommThread::Do5BaudInit() {
                 mb::vbCritical, kErrorTitle);
     tmrWatchDog.setEnabled(true);  // the watchdog retries later
   }
+}
+
+void frmCommThread::RequestInit() {
+  if (!requestInProgress) {
+    Do5BaudInit();
+    return;
+  }
+  LogIt("** Init deferred until the exchange in progress ends");
+  initDeferred = true;
+}
+
+void frmCommThread::ExchangeEnded() {
+  const bool init = initDeferred || (initIfQuiet && !activity);
+  initDeferred = false;
+  initIfQuiet = false;
+  if (!init) return;
+  LogIt("Lighting off Do5Baud after the exchange in progress, FlashMode is " +
+        std::to_string(flashMode()));
+  platform.loop.post([this] {
+    if (!unloaded()) Do5BaudInit();
+  });
 }
 
 }  // namespace quorvan

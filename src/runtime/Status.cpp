@@ -76,9 +76,11 @@ void frmCommThread::tmrWatchDog_Timer() {
   if (activity) {
     activity = false;
   } else if (requestInProgress) {
-    // A request tick is waiting inside its own exchange (and recovers the line itself);
-    // a new initialisation now would put a second exchange on the wire.
-    LogToRing("*** WatchDog held off: a request is in progress");
+    // A request tick is waiting inside its own exchange: a new initialisation now would
+    // put a second exchange on the wire. It follows that exchange unless the exchange
+    // itself gets an answer.
+    LogToRing("*** WatchDog: init deferred, a request is in progress");
+    initIfQuiet = true;
   } else {
     const std::uint32_t elapsed = ElapsedMs(t, gWatchTimer);
     if (static_cast<double>(elapsed) >= 0.9 * static_cast<double>(interval)) {
@@ -97,7 +99,7 @@ void frmCommThread::cmdRestart_Click() {
   Visible = false;  // the debug window goes back into hiding
   LogToList("Lighting off Do5Baud in cmdRestart_Click, FlashMode is " +
             std::to_string(flashMode()));
-  Do5BaudInit();
+  RequestInit();
   tmrWatchDog.setEnabled(true);
 }
 

@@ -78,6 +78,10 @@ class frmCommThread {
   // True while a request tick is inside its exchange: the waits yield, the watchdog holds
   // off, and no other handler may start an exchange of its own on the line meanwhile.
   bool requestInProgress = false;
+  // An initialisation asked for during that exchange, to run once it has ended; the
+  // watchdog's runs only when the exchange got no answer either.
+  bool initDeferred = false;
+  bool initIfQuiet = false;
   // The watch-item scheduler found nothing to run in the pass so far.
   bool passWasIdle = false;
   std::uint32_t idleRequestDelay = 0;  // set at load
@@ -158,6 +162,11 @@ class frmCommThread {
 
   // ---- Initialisation ----
   void Do5BaudInit();
+  // Do5BaudInit now, or, while a request tick is inside its exchange, once that exchange
+  // has ended: the initialisation's own exchange must not start inside another's wait.
+  void RequestInit();
+  // A request tick's exchange has ended: a deferred initialisation runs next.
+  void ExchangeEnded();
 
   // ---- Trace shorthands ----
   void LogIt(const std::string& m) { trace.LogIt(m); }
@@ -171,6 +180,24 @@ class frmCommThread {
  private:
   void onCommEvent();
   bool unloaded_ = false;
+};
+
+// Marks a request tick's exchange on the line, from its first request to its last reply.
+class ExchangeScope {
+ public:
+  explicit ExchangeScope(frmCommThread& f) : f_(f), outer_(f.requestInProgress) {
+    f_.requestInProgress = true;
+  }
+  ~ExchangeScope() {
+    f_.requestInProgress = outer_;
+    if (!outer_) f_.ExchangeEnded();
+  }
+  ExchangeScope(const ExchangeScope&) = delete;
+  ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+ private:
+  frmCommThread& f_;
+  bool outer_;
 };
 
 // The word the status reports carry in the trace.

@@ -24,18 +24,6 @@ constexpr std::int16_t kPidFuelStatus = 2;
 // Three codes per packet: a controller never holds this many.
 constexpr int kMaxFaultPackets = 64;
 
-// Marks the line busy for the duration of a tick's exchanges.
-class RequestScope {
- public:
-  explicit RequestScope(frmCommThread& f) : f_(f) { f_.requestInProgress = true; }
-  ~RequestScope() { f_.requestInProgress = false; }
-  RequestScope(const RequestScope&) = delete;
-  RequestScope& operator=(const RequestScope&) = delete;
-
- private:
-  frmCommThread& f_;
-};
-
 void deliverValue(frmCommThread& f, std::int32_t value) {
   if (value >= 0 && f.objBoschECU) f.objBoschECU->PacketNotify(Variant(value));
 }
@@ -180,7 +168,7 @@ void runTick(frmCommThread& f, VisteonLink& v, std::string& location) {
 }  // namespace
 
 void NextVisteonRequest(frmCommThread& f, VisteonLink& v) {
-  RequestScope busy(f);
+  ExchangeScope busy(f);
   std::string location;
   try {
     runTick(f, v, location);
