@@ -97,8 +97,10 @@ TEST_F(Init, EachInitialisationDumpsTheRingInDebugMode) {
 
 TEST_F(Init, AFailureInsideIsReportedWithTheStepReached) {
   startWith(ecuMSE10);
-  ports().setPort(1, sim::SimPort::inUse());
-  ecu.InitComm(1);  // the port does not open: the wake-up fails on the closed port
+  // The port closes under the wake-up pattern (the echo test ends 1650 ms in, after the
+  // first open): the pattern's next step fails on the closed port.
+  clock.schedule(clock.nowUs() + 1'700'000, [&] { form().commSerial.setPortOpen(false); });
+  ecu.InitComm(1);
   ASSERT_FALSE(alerts.boxes.empty());
   const auto& box = alerts.boxes.back();
   EXPECT_EQ(box.title, kErrorTitle);
