@@ -47,18 +47,36 @@ std::string PortsDirectory::linkName(int portNumber) {
   return "com" + std::to_string(portNumber);
 }
 
-std::optional<fs::path> PortsDirectory::resolve(int portNumber) const {
+std::optional<PortsDirectory::Location> PortsDirectory::locate(int portNumber) const {
   if (portNumber < 1) return std::nullopt;
   const fs::path link = dir_ / linkName(portNumber);
   std::error_code ec;
   const fs::file_status st = fs::symlink_status(link, ec);
   if (!ec && fs::is_symlink(st)) {
     fs::path target = fs::read_symlink(link, ec);
-    if (!ec) return target.is_absolute() ? target : dir_ / target;
+    if (!ec) return Location{target.is_absolute() ? target : dir_ / target, Source::Link};
   } else if (!ec && st.type() != fs::file_type::not_found) {
-    return link;  // a device node (or anything else) placed there under that name
+    // A device node (or anything else) placed there under that name.
+    return Location{link, Source::Entry};
   }
-  return devDir_ / ("ttyUSB" + std::to_string(portNumber - 1));
+  return Location{devDir_ / ("ttyUSB" + std::to_string(portNumber - 1)), Source::TtyUsb};
+}
+
+std::optional<fs::path> PortsDirectory::resolve(int portNumber) const {
+  const auto where = locate(portNumber);
+  if (!where) return std::nullopt;
+  return where->device;
+}
+
+std::string PortsDirectory::describe(int portNumber) const {
+  const auto where = locate(portNumber);
+  if (!where) return "invalid port number " + std::to_string(portNumber) + " (ports count from 1)";
+  std::string origin = "port " + std::to_string(portNumber);
+  if (where->source != Source::Entry) {
+    origin += (where->source == Source::Link ? ": link " : ": no link ") + linkName(portNumber) +
+              " in " + dir_.string();
+  }
+  return where->device.string() + " (" + origin + ")";
 }
 
 std::vector<int> PortsDirectory::linkedPorts() const {

@@ -30,6 +30,10 @@ class PortsDirectory {
   // <devDir>/ttyUSB<n-1>. Nothing for port numbers below 1. Does not check that the
   // device exists.
   std::optional<std::filesystem::path> resolve(int portNumber) const;
+  // The device of port n and why that one, for texts about the port:
+  // "/dev/ttyUSB98 (port 99: no link com99 in /home/x/.local/share/quorvan/ports)".
+  // Port numbers below 1: "invalid port number 0 (ports count from 1)".
+  std::string describe(int portNumber) const;
 
   // Port numbers that have a "com<n>" entry in the ports directory, ascending.
   std::vector<int> linkedPorts() const;
@@ -50,6 +54,14 @@ class PortsDirectory {
   bool unpublish(int portNumber) const;
 
  private:
+  // Where the device of a port was found.
+  enum class Source { Link, Entry, TtyUsb };
+  struct Location {
+    std::filesystem::path device;
+    Source source;
+  };
+  std::optional<Location> locate(int portNumber) const;
+
   std::filesystem::path dir_;
   std::filesystem::path devDir_;
 };

@@ -44,6 +44,27 @@ bool isPtyDevice(int fd) {
   return (m >= 128 && m <= 143) || m == 2 || m == 3;
 }
 
+// Failures of open(2) on a port's device; `where` is PortsDirectory::describe's text.
+bool isMissingDevice(int err) {
+  return err == ENOENT || err == ENOTDIR || err == ENODEV || err == ENXIO || err == ELOOP;
+}
+
+int openErrorNumber(int err) {
+  if (isMissingDevice(err)) return comm::comPortInvalid;
+  return err == EBUSY ? comm::comPortAlreadyOpen : comm::comNoOpen;
+}
+
+std::string openErrorText(int err, const std::string& where) {
+  const char* what = isMissingDevice(err) ? "no such device"
+                     : err == EBUSY       ? "device in use"
+                                          : "cannot open";
+  return fmt::format("{} {}: {}", what, where, errText(err));
+}
+
+std::string notSerialText(const std::string& where) {
+  return "not a serial device " + where;
+}
+
 class UniqueFd {
  public:
   explicit UniqueFd(int fd) : fd_(fd) {}
@@ -363,43 +384,26 @@ PosixSerialBackend::PosixSerialBackend(MessageLoop& loop, PortsDirectory ports,
 
 std::unique_ptr<SerialDevice> PosixSerialBackend::open(int portNumber) {
   const auto resolved = ports_.resolve(portNumber);
-  if (!resolved) {
-    throw SerialError(comm::comPortInvalid, fmt::format("invalid port number {}", portNumber));
-  }
+  // Every refusal names the device tried and why that one (link or /dev/ttyUSB<n-1>).
+  const std::string where = ports_.describe(portNumber);
+  if (!resolved) throw SerialError(comm::comPortInvalid, where);
   const std::string path = resolved->string();
-  const std::string port = fmt::format("COM{} ({})", portNumber, path);
 
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     const int err = errno;
-    switch (err) {
-      case ENOENT:
-      case ENOTDIR:
-      case ENODEV:
-      case ENXIO:
-      case ELOOP:
-        throw SerialError(comm::comPortInvalid,
-                          fmt::format("{}: no such device: {}", port, errText(err)));
-      case EBUSY:
-        throw SerialError(comm::comPortAlreadyOpen,
-                          fmt::format("{}: in use: {}", port, errText(err)));
-      default:
-        throw SerialError(comm::comNoOpen, fmt::format("{}: cannot open: {}", port, errText(err)));
-    }
+    throw SerialError(openErrorNumber(err), openErrorText(err, where));
   }
-  if (!::isatty(fd.get())) {
-    throw SerialError(comm::comPortInvalid, fmt::format("{}: not a serial device", port));
-  }
+  if (!::isatty(fd.get())) throw SerialError(comm::comPortInvalid, notSerialText(where));
   // flock conflicts between two opens even inside one process: a second open of the
   // same port by this server (or by another program that locks alike) is refused.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     throw SerialError(comm::comPortAlreadyOpen,
-                      fmt::format("{}: already open (locked by another open)", port));
+                      fmt::format("device in use {}: locked by another open", where));
   }
   if (const int err = posix_tty::makeRaw(fd.get(), kOpenBitRate)) {
-    throw SerialError(
-        comm::comSetCommStateFailed,
-        fmt::format("{}: refuses raw 8N1 at {} bit/s: {}", port, kOpenBitRate, errText(err)));
+    throw SerialError(comm::comSetCommStateFailed, fmt::format("{} refuses raw 8N1 at {} bit/s: {}",
+                                                               where, kOpenBitRate, errText(err)));
   }
   // Low latency, best effort and silent: ENOTTY on a pseudo-terminal, and many
   // drivers ignore the flag.
@@ -423,6 +427,16 @@ bool PosixSerialBackend::isModemPort(int portNumber) {
   std::ifstream in(sysClassTty_ / name / "device" / "bInterfaceProtocol");
   std::string protocol;
   return static_cast<bool>(in >> protocol) && protocol == "01";
+}
+
+std::string DescribeUnopenedPort(const PortsDirectory& ports, int portNumber) {
+  const std::string where = ports.describe(portNumber);
+  const auto device = ports.resolve(portNumber);
+  if (!device) return where;
+  struct stat st {};
+  if (::stat(device->c_str(), &st) != 0) return openErrorText(errno, where);
+  if (!S_ISCHR(st.st_mode)) return notSerialText(where);
+  return where + " is there but did not open (in use?)";
 }
 
 }  // namespace quorvan

@@ -127,4 +127,9 @@ class PosixSerialBackend final : public SerialBackend {
   std::filesystem::path sysClassTty_;
 };
 
+// Why port n does not open, as far as looking at its device without opening it tells:
+// the words open() refuses a missing device or one that is no serial device with (port
+// number, device and ports directory named); for a device that is there, only that.
+std::string DescribeUnopenedPort(const PortsDirectory& ports, int portNumber);
+
 }  // namespace quorvan

@@ -18,6 +18,14 @@ void closeBranch(frmCommThread& f) {
   f.tmrWatchDog.setEnabled(true);
 }
 
+// The port did not open (SetupPort traced why): nothing can go on the line. The watchdog
+// tries again each period, since the adapter may be plugged in or the port freed later.
+void noPortBranch(frmCommThread& f) {
+  f.tmrWatchDog.setInterval(kWatchDogMs);
+  f.tmrWatchDog.setEnabled(true);
+  f.StatusNotify(ecuNoSerialCable);
+}
+
 void runInit(frmCommThread& f) {
   f.tmrWatchDog.setEnabled(false);
   f.tmrSampleRate.setEnabled(false);
@@ -32,6 +40,10 @@ void runInit(frmCommThread& f) {
   f.LogIt("Opening comm port...");
   f.SetupPort();
   f.globals.gInitStep = "after opening comm port";
+  if (!f.commSerial.PortOpen()) {
+    noPortBranch(f);
+    return;
+  }
   // The client may choose another device while a wait below yields: each step asks anew.
   if (f.family().info().handOver == HandOver::AfterOpen) {
     f.family().Start(f);

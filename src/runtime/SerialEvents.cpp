@@ -16,12 +16,24 @@ void frmCommThread::SetFamilyBitRate() {
   if (info.setRateOnOpen) SetBaudRate(info.bitRate);
 }
 
+bool frmCommThread::OpenPort() {
+  try {
+    commSerial.setPortOpen(true);
+    return true;
+  } catch (const SerialError& e) {
+    // No device, not a serial device, or in use: an outcome the initialisation reports
+    // (the port may appear later), not a failure of this procedure.
+    LogIt("** Port " + std::to_string(numPort) + " did not open: " + e.what());
+    return false;
+  }
+}
+
 void frmCommThread::SetupPort() {
   try {
     if (commSerial.PortOpen()) commSerial.setPortOpen(false);
     ApplyPortSettings(commSerial, numPort);
     commSerial.setDTREnable(true);
-    commSerial.setPortOpen(true);
+    if (!OpenPort()) return;
     timePortOpened = now();
     if (const std::string notice = commSerial.deviceNotice(); !notice.empty()) {
       LogIt("** Port " + std::to_string(numPort) + ": " + notice);

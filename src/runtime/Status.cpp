@@ -22,14 +22,20 @@ const char* StatusWord(std::int32_t status) {
       return "ecuCommLost";
     case ecuRunSwitchOff:
       return "ecuRunSwitchOff";
+    case ecuNoSerialCable:
+      return "ecuNoSerialCable";
     default:
       return "Unknown";
   }
 }
 
 void frmCommThread::StatusNotify(std::int32_t status) {
-  // Repeats of "all is well" and "no answer" would flood the client; the rest are news.
-  if ((status == ecuCommOK || status == ecuNoComm) && status == lastEcuStatus) return;
+  // Repeats of "all is well", "no answer" and "no port" (the watchdog retries a port that
+  // does not open every period) would flood the client; the rest are news.
+  if ((status == ecuCommOK || status == ecuNoComm || status == ecuNoSerialCable) &&
+      status == lastEcuStatus) {
+    return;
+  }
   if (objBoschECU) objBoschECU->RaiseCommStatus(status);
   lastEcuStatus = status;
   LogIt("** Notify Client, status -> " + std::to_string(status) + " = " + StatusWord(status));

@@ -148,6 +148,7 @@ class frmCommThread {
   void tmrDieIfNotSet_Timer();
 
   // ---- Serial port ----
+  // Programs and opens the port; it stays closed when it cannot be opened (traced).
   void SetupPort();
   // Puts the port on the family's line rate when the family asks for it at each open.
   void SetFamilyBitRate();
@@ -179,6 +180,7 @@ class frmCommThread {
 
  private:
   void onCommEvent();
+  bool OpenPort();
   bool unloaded_ = false;
 };
 

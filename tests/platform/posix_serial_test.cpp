@@ -222,23 +222,30 @@ TEST(PortsDirectory, ResolvesLinksElseTtyUsb) {
   fs::create_symlink("/dev/pts/42", ports / "com7");
   fs::create_symlink("relative-dev", ports / "com8");
   fs::create_symlink(tmp.path() / "gone", ports / "com9");  // dangling: still the link's
+  touch(ports / "com10");                                   // a node put there by hand
   const PortsDirectory dir(ports);
+  const std::string in = " in " + ports.string() + ")";
 
   struct Case {
     int port;
     std::optional<fs::path> expected;
+    std::string described;
   };
   const std::vector<Case> cases = {
-      {7, fs::path("/dev/pts/42")},
-      {8, ports / "relative-dev"},
-      {9, tmp.path() / "gone"},
-      {1, fs::path("/dev/ttyUSB0")},
-      {12, fs::path("/dev/ttyUSB11")},
-      {0, std::nullopt},
-      {-3, std::nullopt},
+      {7, fs::path("/dev/pts/42"), "/dev/pts/42 (port 7: link com7" + in},
+      {8, ports / "relative-dev", (ports / "relative-dev").string() + " (port 8: link com8" + in},
+      {9, tmp.path() / "gone", (tmp.path() / "gone").string() + " (port 9: link com9" + in},
+      {10, ports / "com10", (ports / "com10").string() + " (port 10)"},
+      {1, fs::path("/dev/ttyUSB0"), "/dev/ttyUSB0 (port 1: no link com1" + in},
+      {12, fs::path("/dev/ttyUSB11"), "/dev/ttyUSB11 (port 12: no link com12" + in},
+      {0, std::nullopt, "invalid port number 0 (ports count from 1)"},
+      {-3, std::nullopt, "invalid port number -3 (ports count from 1)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(dir.resolve(c.port), c.expected) << "port " << c.port;
-  EXPECT_EQ(dir.linkedPorts(), (std::vector<int>{7, 8, 9}));
+  for (const auto& c : cases) {
+    EXPECT_EQ(dir.resolve(c.port), c.expected) << "port " << c.port;
+    EXPECT_EQ(dir.describe(c.port), c.described) << "port " << c.port;
+  }
+  EXPECT_EQ(dir.linkedPorts(), (std::vector<int>{7, 8, 9, 10}));
 }
 
 TEST(PortsDirectory, DirectoryComesFromTheEnvironment) {
@@ -332,14 +339,22 @@ struct PtyFixture : ::testing::Test {
   }
 };
 
-int errorNumberOf(const std::function<void()>& f) {
+// The SerialError f throws (number 0, no text, when it throws none).
+SerialError errorOf(const std::function<void()>& f) {
   try {
     f();
   } catch (const SerialError& e) {
-    EXPECT_FALSE(std::string(e.what()).empty());
-    return e.number();
+    return e;
   }
-  return 0;
+  return SerialError(0, "");
+}
+
+int errorNumberOf(const std::function<void()>& f) {
+  const SerialError e = errorOf(f);
+  if (e.number() != 0) {
+    EXPECT_FALSE(std::string(e.what()).empty());
+  }
+  return e.number();
 }
 
 TEST_F(PtyFixture, OpensRaw8N1At9600WithLineErrorMarking) {
@@ -464,19 +479,38 @@ TEST_F(PtyFixture, PortNumberResolvesThroughTheLinkInQuorvanPorts) {
   EXPECT_FALSE(backend.isModemPort(7));
 }
 
+// The refusal names the device tried and why that one; a client that only looks at the
+// port (without opening it) tells the same.
 TEST_F(PtyFixture, MissingOrInvalidPortsAreRefusedAsInvalid) {
   touch(tmp.path() / "plain-file");
   ports().publishAs(5, tmp.path() / "no-such-device");
   ports().publishAs(6, tmp.path() / "plain-file");  // exists, but no tty
   auto b = backend();
+  const std::string dir = (tmp.path() / "ports").string();
+  const std::string missing = ": No such file or directory";
   struct Case {
     int port;
     const char* what;
+    std::string text;
   };
-  for (const Case& c :
-       {Case{0, "port 0"}, Case{-1, "negative port"}, Case{3, "no link and no ttyUSB2"},
-        Case{5, "dangling link"}, Case{6, "not a tty"}}) {
-    EXPECT_EQ(errorNumberOf([&] { b.open(c.port); }), comm::comPortInvalid) << c.what;
+  const Case cases[] = {
+      {0, "port 0", "invalid port number 0 (ports count from 1)"},
+      {-1, "negative port", "invalid port number -1 (ports count from 1)"},
+      {3, "no link and no ttyUSB2",
+       "no such device " + (tmp.path() / "dev" / "ttyUSB2").string() +
+           " (port 3: no link com3 in " + dir + ")" + missing},
+      {5, "dangling link",
+       "no such device " + (tmp.path() / "no-such-device").string() + " (port 5: link com5 in " +
+           dir + ")" + missing},
+      {6, "not a tty",
+       "not a serial device " + (tmp.path() / "plain-file").string() + " (port 6: link com6 in " +
+           dir + ")"},
+  };
+  for (const Case& c : cases) {
+    const SerialError e = errorOf([&] { b.open(c.port); });
+    EXPECT_EQ(e.number(), comm::comPortInvalid) << c.what;
+    EXPECT_EQ(e.what(), c.text) << c.what;
+    EXPECT_EQ(DescribeUnopenedPort(ports(), c.port), c.text) << c.what;
     EXPECT_FALSE(b.isModemPort(c.port)) << c.what;
   }
 }
@@ -485,7 +519,12 @@ TEST_F(PtyFixture, ASecondOpenOfTheSamePortIsRefusedUntilTheFirstCloses) {
   auto b = backend();
   auto first = b.open(7);
   ASSERT_TRUE(first);
-  EXPECT_EQ(errorNumberOf([&] { b.open(7); }), comm::comPortAlreadyOpen);
+  const std::string where = slavePath + " (port 7: link com7 in " + ports().dir().string() + ")";
+  const SerialError e = errorOf([&] { b.open(7); });
+  EXPECT_EQ(e.number(), comm::comPortAlreadyOpen);
+  EXPECT_EQ(e.what(), "device in use " + where + ": locked by another open");
+  // Looking without opening cannot tell why a device that is there did not open.
+  EXPECT_EQ(DescribeUnopenedPort(ports(), 7), where + " is there but did not open (in use?)");
   first.reset();
   auto again = b.open(7);
   EXPECT_TRUE(again);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "sim/VisteonEcu.h"
 #include "support/FamilyState.h"
 #include "support/SimServerFixture.h"
 #include "trace/Text.h"
@@ -95,10 +96,54 @@ TEST_F(Init, EachInitialisationDumpsTheRingInDebugMode) {
   EXPECT_TRUE(std::filesystem::exists(driveC.dir() / ("EcuTrace-" + TodayMmDdYyyy() + ".LOG")));
 }
 
+// A port that does not open is told to the client at once, once, with nothing sent; the
+// watchdog keeps trying, and once the port is there the link comes up with no client call.
+TEST_F(Init, APortThatDoesNotOpenIsReportedOnceAndRetriedUntilItIsThere) {
+  sim::VisteonEcu controller(line());
+  const struct {
+    const char* name;
+    sim::SimPort port;
+    const char* reason;
+  } cases[] = {
+      {"absent", sim::SimPort{}, "** Port 2 did not open: Invalid port number"},
+      {"in use", sim::SimPort::inUse(), "** Port 2 did not open: Port already open"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    nextDevice(ecuVisteon);
+    form().trace.lstTrace().clear();
+    ports().setPort(2, c.port);
+    const std::uint32_t t0 = ms();
+    ecu.InitComm(2);
+    EXPECT_EQ(ms() - t0, 0u);  // nothing waits
+    EXPECT_EQ(events.statuses, std::vector<std::int32_t>{ecuNoSerialCable});
+    EXPECT_EQ(traceCount(c.reason), 1);
+    EXPECT_TRUE(form().tmrWatchDog.Enabled());
+    EXPECT_EQ(form().tmrWatchDog.Interval(), 2000u);
+    EXPECT_FALSE(form().tmrSampleRate.Enabled());
+
+    // The watchdog retries, tracing the reason each time (after a session its first tick
+    // may only consume the session's activity)...
+    runFor(3 * 2000 + 100);
+    EXPECT_GE(traceCount(c.reason), 3);
+    EXPECT_EQ(events.statuses, std::vector<std::int32_t>{ecuNoSerialCable});  // ...once told
+    EXPECT_EQ(traceCount("** Notify Client, status -> 12 = ecuNoSerialCable"), 1);
+    EXPECT_TRUE(line().wireLog().empty());
+    EXPECT_TRUE(line().levelLog().empty());
+
+    ports().setPort(2, sim::SimPort::kLine(line()));
+    runFor(2000 + 1600 + 500);
+    EXPECT_EQ(events.statuses,
+              (std::vector<std::int32_t>{ecuNoSerialCable, ecuInitializing, ecuCommOK}));
+  }
+}
+
 TEST_F(Init, AFailureInsideIsReportedWithTheStepReached) {
   startWith(ecuMSE10);
-  ports().setPort(1, sim::SimPort::inUse());
-  ecu.InitComm(1);  // the port does not open: the wake-up fails on the closed port
+  // The port closes under the wake-up pattern (the echo test ends 1650 ms in, after the
+  // first open): the pattern's next step fails on the closed port.
+  clock.schedule(clock.nowUs() + 1'700'000, [&] { form().commSerial.setPortOpen(false); });
+  ecu.InitComm(1);
   ASSERT_FALSE(alerts.boxes.empty());
   const auto& box = alerts.boxes.back();
   EXPECT_EQ(box.title, kErrorTitle);

@@ -18,7 +18,7 @@ class Status : public ServerFixture {
   }
 };
 
-TEST_F(Status, RepeatsOfCommOkAndNoCommAreSwallowedOthersPassed) {
+TEST_F(Status, RepeatsOfCommOkNoCommAndNoSerialCableAreSwallowedOthersPassed) {
   const struct {
     std::int32_t status;
     int events;
@@ -29,6 +29,7 @@ TEST_F(Status, RepeatsOfCommOkAndNoCommAreSwallowedOthersPassed) {
       {ecuNoCableOrPower, 2, "** Notify Client, status -> 3 = ecuNoCableOrPower"},
       {ecuInitializing, 2, "** Notify Client, status -> 6 = ecuInitializing"},
       {ecuWrongCable, 2, "** Notify Client, status -> 11 = Unknown"},
+      {ecuNoSerialCable, 1, "** Notify Client, status -> 12 = ecuNoSerialCable"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);

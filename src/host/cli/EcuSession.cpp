@@ -10,6 +10,8 @@
 #include "host/cli/ClientOutput.h"
 #include "host/cli/SessionBusDaemon.h"
 #include "host/common/BusNames.h"
+#include "platform/PortsDirectory.h"
+#include "platform/PosixSerial.h"
 
 namespace quorvan::host {
 
@@ -53,6 +55,10 @@ EcuSession::EcuSession(EcuClient& client, SessionOptions options,
     lastStatus_ = status;
     seen_ = true;
     if (status == awaited_) reached_ = true;  // even if another status follows at once
+    if (status == ecuNoSerialCable && awaited_ == ecuCommOK) {
+      portRefused_ = true;  // open() fails with a line that says why
+      return;
+    }
     if (onStatus_) onStatus_(status);
   };
 }
@@ -70,7 +76,7 @@ bool EcuSession::callAndAwait(const std::function<void()>& call, std::int32_t st
   awaited_ = status;
   reached_ = false;
   call();
-  const bool done = lookUntil([&] { return reached_; }, [] { return false; });
+  const bool done = lookUntil([&] { return reached_ || portRefused_; }, [] { return false; });
   awaited_ = -1;
   reached_ = false;
   return done;
@@ -123,7 +129,16 @@ void EcuSession::start() {
 
 void EcuSession::open() {
   seen_ = false;
-  if (callAndAwait([&] { client_.proxy().InitComm(options_.port); }, ecuCommOK)) return;
+  portRefused_ = false;
+  const bool up = callAndAwait([&] { client_.proxy().InitComm(options_.port); }, ecuCommOK);
+  if (portRefused_) {
+    // The server traces the system's reason; the port mapping is the same here, so the
+    // device it tried can be looked at from this side.
+    throw SessionError(
+        fmt::format("the server cannot open port {}: {}", options_.port,
+                    DescribeUnopenedPort(PortsDirectory::fromEnvironment(), options_.port)));
+  }
+  if (up) return;
   if (Interruption::raised()) throw SessionError("interrupted");
   throw SessionError(fmt::format(
       "the link on port {} did not come up within {} s (last status: {})", options_.port,

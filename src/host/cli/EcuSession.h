@@ -32,7 +32,8 @@ class SessionError : public std::runtime_error {
 
 class EcuSession {
  public:
-  // onStatus sees every CommStatus of the session.
+  // onStatus sees every CommStatus of the session but an ecuNoSerialCable that ends open():
+  // open()'s error says it.
   EcuSession(EcuClient& client, SessionOptions options,
              std::function<void(std::int32_t)> onStatus = {});
   ~EcuSession();
@@ -45,8 +46,9 @@ class EcuSession {
   // there) is waited for to end, and a new one started. Throws SessionError when the
   // server does not start or stays busy with another client.
   void start();
-  // Opens the port and waits for ecuCommOK. Throws SessionError (with the last status
-  // seen) when the link does not come up in time.
+  // Opens the port and waits for ecuCommOK. Throws SessionError at once when the server
+  // cannot open the port (naming the device it leads to and why), and with the last
+  // status seen when the link does not come up in time.
   void open();
   // Closes the port (also when open() was not called: it arms the server's watchdog, whose
   // presence check ends the server once this client has gone). Further calls do nothing.
@@ -72,6 +74,7 @@ class EcuSession {
   bool seen_ = false;
   std::int32_t awaited_ = -1;
   bool reached_ = false;
+  bool portRefused_ = false;  // open(): the server reported ecuNoSerialCable
   bool started_ = false;
 };
 

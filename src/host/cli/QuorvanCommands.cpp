@@ -238,8 +238,14 @@ int runIdent(EcuClient& client, const CliOptions& o) {
 int runConnected(EcuClient& client, const CliOptions& o) {
   // Read before connecting: a missing file must not cost a session.
   const std::string image = o.command == CliCommand::Flash ? readImage(o.flashFile) : "";
-  EcuSession session(client, SessionOptionsFor(o), printStatus);
+  // ecuReady only says that the server's comm thread started; the link's statuses come
+  // from opening the port on.
+  bool linkStatuses = false;
+  EcuSession session(client, SessionOptionsFor(o), [&](std::int32_t status) {
+    if (linkStatuses) printStatus(status);
+  });
   session.start();
+  linkStatuses = true;
   session.open();
   switch (o.command) {
     case CliCommand::Connect:
