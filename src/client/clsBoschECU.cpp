@@ -190,22 +190,24 @@ Variant clsBoschECU::FlashIdent() {
   return {};
 }
 
+// The flash requests need the comm form to carry them out: before RunTask they change
+// nothing (no flashBusy that no step would ever end).
 std::int16_t clsBoschECU::FlashInit() {
+  frmCommThread* f = form();
+  if (!f) return 0;
   ecuFlashMode = flashBusy;
   writeCount_ = 0;
   sendFlashBusyNote();
-  if (frmCommThread* f = form()) {
-    f->LogToList("## Client requesting FlashInit, enabling SampleRateTimer");
-    f->commandRequested = cmd::kFlashInit;
-    f->tmrSampleRate.setEnabled(true);
-  }
-  return form() ? family()->info().flashBlockSize : std::int16_t{0};
+  f->LogToList("## Client requesting FlashInit, enabling SampleRateTimer");
+  f->commandRequested = cmd::kFlashInit;
+  f->tmrSampleRate.setEnabled(true);
+  return family()->info().flashBlockSize;
 }
 
 void clsBoschECU::FlashReadCalText() {
-  ecuGetCalText = true;
   frmCommThread* f = form();
   if (!f) return;
+  ecuGetCalText = true;
   f->LogToList("## Client requesting ReadCalText, enabling SampleRateTimer");
   f->commandRequested = cmd::kFlashInit;
   f->tmrSampleRate.setEnabled(true);
@@ -226,19 +228,19 @@ void clsBoschECU::FlashWrite(const std::string& dataBlock) {
 }
 
 void clsBoschECU::FlashVerify(std::int32_t targetValue) {
-  ecuFlashMode = flashBusy;
-  sendFlashBusyNote();
   frmCommThread* f = form();
   if (!f) return;
+  ecuFlashMode = flashBusy;
+  sendFlashBusyNote();
   f->ecuChecksum = targetValue;
   f->LogToList("## Client requesting FlashVerify... " + Hex(targetValue));
   f->commandRequested = cmd::kFlashVerify;
 }
 
 void clsBoschECU::FlashAbort() {
-  g_.gFlashAbort = true;
   frmCommThread* f = form();
   if (!f) return;
+  g_.gFlashAbort = true;
   f->LogToList("## Client requesting FlashAbort, gFlashAbort flag set...");
   f->commandRequested = cmd::kFlashAbort;
   f->tmrSampleRate.setEnabled(true);
@@ -315,6 +317,15 @@ void clsBoschECU::RaiseCommandComplete(bool success) {
   raise([&](__clsBoschECU& s) { s.CommandComplete(success); });
 }
 
+void clsBoschECU::applyClientChoices(frmCommThread& f) {
+  f.ecuDevice = g_.gEcuDevice;
+  f.mbDebugMode = g_.gDebugMode;
+  f.mbTimingMode = g_.gTimingMode;
+  if (g_.gClientName.empty()) return;
+  f.msClientName = g_.gClientName;
+  f.Caption = "Client: " + g_.gClientName;
+}
+
 void clsBoschECU::StartCommThread() {
   try {
     auto form = std::make_unique<frmCommThread>(p_, g_);
@@ -323,9 +334,9 @@ void clsBoschECU::StartCommThread() {
     g_.frmHidden = f;
     f->Form_Load();
     f->Caption = "HdnCommThd-ID: " + std::to_string(p_.process.threadId());
-    // A Device chosen before the form was loaded is the form's device too: otherwise the
-    // client would read back one family while the form served none.
-    f->ecuDevice = g_.gEcuDevice;
+    // What the client chose before the form was loaded applies to the form too: the client
+    // reads back what it set, so the form must work with it.
+    applyClientChoices(*f);
     f->objBoschECU = this;
     ecuFlashMode = flashIdle;
     g_.gEcuState = ecuReady;

