@@ -86,6 +86,8 @@ void frmCommThread::Do5BaudInit() {
   initDeferred = false;
   initIfQuiet = false;
   try {
+    // The initialisation's own exchanges: an init asked for meanwhile follows this one.
+    ExchangeScope exchange(*this);
     runInit(*this);
   } catch (const std::exception& e) {
     const ErrInfo err = ErrFromException(e);

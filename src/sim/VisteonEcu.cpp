@@ -116,6 +116,12 @@ void VisteonEcu::injectGarbledReply(int service, std::size_t packet, int times) 
   injections_.add(service, what, times);
 }
 
+void VisteonEcu::injectCorruptedReply(int service, std::size_t packet, int times) {
+  visteon::Misbehaviour what{visteon::Misbehaviour::Kind::Corrupted};
+  what.packet = packet;
+  injections_.add(service, what, times);
+}
+
 void VisteonEcu::injectTruncatedReply(int service, std::size_t keepBytes, std::size_t packet,
                                       int times) {
   visteon::Misbehaviour what{visteon::Misbehaviour::Kind::Truncated};
@@ -283,6 +289,9 @@ std::string replyOnWire(const std::vector<std::string>& framed,
   for (std::size_t i = 0; i < framed.size(); ++i) {
     std::string packet = framed[i];
     if (onWire && onWire->packet == i && onWire->kind == Kind::Garbled) packet[0] = '\x20';
+    if (onWire && onWire->packet == i && onWire->kind == Kind::Corrupted) {
+      packet[packet.size() - 2] = static_cast<char>(packet[packet.size() - 2] ^ 0x40);
+    }
     if (onWire && onWire->packet == i && onWire->kind == Kind::Truncated) {
       return wire + packet.substr(0, onWire->keep);
     }

@@ -96,6 +96,9 @@ class VisteonEcu final : public SimEcu {
   void injectLateReply(int service, std::uint64_t lateUs, int times = 1);
   // Reply packet `packet` (0: the first) starts with 0x20, which no reply format has.
   void injectGarbledReply(int service, std::size_t packet = 0, int times = 1);
+  // The last data byte of reply packet `packet` is spoilt on the way, as line noise
+  // would: the checksum no longer fits it.
+  void injectCorruptedReply(int service, std::size_t packet = 0, int times = 1);
   // The reply stops after keepBytes bytes of packet `packet`.
   void injectTruncatedReply(int service, std::size_t keepBytes, std::size_t packet = 0,
                             int times = 1);

@@ -20,6 +20,8 @@ struct Misbehaviour {
     Late,       // act and answer, lateUs later than usual
     Garbled,    // act and answer, but reply packet `packet` starts with a byte no reply has
     Truncated,  // act and answer, but the reply stops after `keep` bytes of packet `packet`
+    Corrupted,  // act and answer, but a data byte of packet `packet` is spoilt on the way
+                // (the checksum no longer fits it)
   };
   Kind kind = Kind::Negative;
   std::uint8_t code = 0;

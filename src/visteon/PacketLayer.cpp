@@ -174,11 +174,20 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
     consumeUnreadBytes(f);
     return false;
   }
-  f.LogIt("< " + PktToHex(std::string_view(f.blockBuf).substr(0, L)));
+  const std::string_view packet = std::string_view(f.blockBuf).substr(0, L);
+  if (Checksum8(packet.substr(0, L - 1)) != byteOf(f.blockBuf, L - 1)) {
+    // A byte was spoilt on the way: whatever it says is not the controller's word.
+    ++v.badReplies;
+    f.LogIt("** Discarding reply with a wrong checksum: " + PktToHex(packet) + " (" +
+            std::to_string(v.badReplies) + " so far)");
+    consumeUnreadBytes(f);
+    return false;
+  }
+  f.LogIt("< " + PktToHex(packet));
   f.globals.gInitStep = "while stripping the replyPacket, inPkt=[" + PktToHex(f.blockBuf) +
                         "]; length=" + std::to_string(len) +
                         ", len(inPkt)=" + std::to_string(f.blockBuf.size());
-  // Header and checksum dropped (the checksum is not verified); a following packet stays.
+  // Header and checksum dropped; a following packet stays.
   f.replyBuffer = f.blockBuf.substr(3, L - 4);
   f.blockBuf.erase(0, L);
   return true;
@@ -231,6 +240,8 @@ std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& re
     }
     if (f.lastEcuStatus == ecuNoCableOrPower) f.StatusNotify(ecuCommOK);
     if (!replied) return kExchangeNoReply;  // malformed: nothing to classify
+    // Only a reply read whole and correct shows the link works (the watchdog reads it).
+    f.activity = true;
     const int r = ResponseResult(ResponseCode(f));
     if (r != 0) return r;
     if (busy + 1 >= kMaxBusyRepeats) {

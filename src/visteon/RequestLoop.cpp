@@ -24,6 +24,16 @@ constexpr std::int16_t kPidFuelStatus = 2;
 // Three codes per packet: a controller never holds this many.
 constexpr int kMaxFaultPackets = 64;
 
+// A controller that stops answering the polls is reported at once, as the idle poll does,
+// and so is its return; the watchdog wakes it again meanwhile.
+void reportAnswering(frmCommThread& f) {
+  if (f.timeOut) {
+    f.StatusNotify(ecuNoComm);
+  } else if (f.lastEcuStatus == ecuNoComm) {
+    f.StatusNotify(ecuCommOK);
+  }
+}
+
 void deliverValue(frmCommThread& f, std::int32_t value) {
   if (value >= 0 && f.objBoschECU) f.objBoschECU->PacketNotify(Variant(value));
 }
@@ -144,7 +154,6 @@ void idlePoll(frmCommThread& f, VisteonLink& v, std::string& location) {
   location = "B-done with PID request";
   if (f.replyBuffer.size() == 6 && f.lastEcuStatus == ecuNoComm) f.StatusNotify(ecuCommOK);
   if (f.replyBuffer.empty()) f.StatusNotify(ecuNoComm);
-  f.activity = true;
 }
 
 void runTick(frmCommThread& f, VisteonLink& v, std::string& location) {
@@ -192,13 +201,12 @@ void DoVisteonCommand(frmCommThread& f, VisteonLink& v, std::int32_t address) {
       readFreezeFrame(f, v, pid);
       break;
     case 3:
-      if (!readFaultList(f, v)) return;
+      readFaultList(f, v);
       break;
     default:
-      break;  // nothing is sent
+      return;  // nothing is sent
   }
-  if (f.timeOut) return;
-  f.activity = true;
+  reportAnswering(f);
 }
 
 std::int16_t GetReplyByte(const frmCommThread& f, std::int16_t i) {
@@ -219,7 +227,6 @@ bool DiagCmdWorked(frmCommThread& f) {
     return false;
   }
   f.lastDiagByte = static_cast<std::uint8_t>(f.replyBuffer.back());
-  f.activity = true;
   return f.lastDiagByte == 0x00;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 // One identification request; the reply names the controller's software.
 void identify(frmCommThread& f, VisteonLink& v) {
-  SendCommand(f, v, std::string("\x01\x00", 2));
+  const std::int32_t result = SendCommand(f, v, std::string("\x01\x00", 2));
   const std::string& reply = f.replyBuffer;
   if (reply.size() == 6) {
     std::string software = PktToHex(std::string_view(reply).substr(2, 4));
@@ -30,6 +30,9 @@ void identify(frmCommThread& f, VisteonLink& v) {
   if (f.timeOut) {
     f.DieIfNoClients();
     f.StatusNotify(ecuRunSwitchOff);
+  } else if (result == kExchangeNoReply) {
+    // Something answers, but nothing usable: not a working link.
+    f.StatusNotify(ecuNoComm);
   } else {
     f.StatusNotify(ecuCommOK);
     f.tmrSampleRate.setEnabled(true);

@@ -39,11 +39,7 @@ std::string ExtractAllFaults(std::string_view reply) {
 
 void ClearVisteonFaults(frmCommThread& f, VisteonLink& v) {
   SendCommand(f, v, std::string(1, '\x04'));
-  bool success = false;
-  if (!f.timeOut) {
-    success = f.replyBuffer == std::string(1, '\x44');
-    f.activity = true;
-  }
+  const bool success = f.replyBuffer == std::string(1, '\x44');
   if (f.objBoschECU) f.objBoschECU->RaiseFaultsCleared(success);
 }
 
