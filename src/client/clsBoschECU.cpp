@@ -213,11 +213,24 @@ void clsBoschECU::FlashReadCalText() {
   f->tmrSampleRate.setEnabled(true);
 }
 
+// A block the controller cannot take is refused at once and never stored: an empty one
+// would be reported written, and one larger than the family's block could not be sent.
+bool clsBoschECU::blockFits(const std::string& dataBlock) {
+  const auto most = static_cast<std::size_t>(family()->info().flashBlockSize);
+  if (!dataBlock.empty() && dataBlock.size() <= most) return true;
+  form()->LogToList("## FlashWrite refused: a block of " + std::to_string(dataBlock.size()) +
+                    " bytes (this controller takes 1 to " + std::to_string(most) + ")");
+  ecuFlashMode = flashFailedWrite;
+  TellClient("flashStatus=" + std::to_string(flashFailedWrite));
+  return false;
+}
+
 void clsBoschECU::FlashWrite(const std::string& dataBlock) {
   frmCommThread* f = form();
   if (!f) return;
   if (family()->TakeFlashWrite(*f, dataBlock)) return;
   if (ecuFlashMode == flashIdle) return;  // no session: ignored
+  if (!blockFits(dataBlock)) return;
   sendFlashBusyNote();
   ecuFlashMode = flashBusy;
   ++writeCount_;

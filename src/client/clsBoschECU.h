@@ -120,6 +120,7 @@ class clsBoschECU {
   std::int32_t now() const;
   void sendFlashBusyNote();
   void applyClientChoices(frmCommThread& f);
+  bool blockFits(const std::string& dataBlock);
   void TaskTimerProc();
   template <typename Fn>
   void raise(Fn fn);

@@ -63,6 +63,28 @@ TEST_F(VisteonReflash, AVerifyBeforeAnyInitSendsTheVerifyRequest) {
   EXPECT_EQ(requestsOnWire(FramePacket(Bytes({0x12, 0x34}), true)), 0);
 }
 
+// An empty block or one larger than the controller's block is refused at once: never
+// reported written, never stored, nothing sent.
+TEST_F(VisteonReflash, ABlockThatCannotBeRightIsRefused) {
+  ASSERT_TRUE(connect());
+  ASSERT_EQ(ecu.FlashInit(), 1024);
+  ASSERT_EQ(flashOutcome(), flashReady);
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1025}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(size);
+    line().clearLog();
+    events.notes.clear();
+    ecu.FlashWrite(std::string(size, '\x5A'));
+    EXPECT_EQ(ecu.FlashStatus(), flashFailedWrite);
+    EXPECT_EQ(events.notes, std::vector<std::string>{"flashStatus=6"});
+    runFor(1'000);
+    EXPECT_EQ(ecu.FlashStatus(), flashFailedWrite);
+    EXPECT_TRUE(serverBytes().empty());
+    EXPECT_TRUE(form().ecuFlashData.empty());
+  }
+  ecu.FlashWrite(std::string(1024, '\x5A'));  // a right block still goes
+  EXPECT_EQ(flashOutcome(), flashReady);
+}
+
 TEST_F(VisteonReflash, AWrongChecksumFailsTheVerify) {
   ASSERT_TRUE(connect());
   const std::string image = makeImage();
