@@ -22,8 +22,9 @@ std::string TraceFileName() {
 }
 
 // One alert: code x 300 ms of waiting, then the box titled with the code.
-void ShowAlert(Clock& clock, Alerts& alerts, int code, const std::string& text) {
-  for (int i = 0; i < code; ++i) clock.sleepMs(300);
+// The alert's code is in its title. Alerts never pause the server: its one thread serves
+// the client, the timers and the line while a person reads them.
+void ShowAlert(Alerts& alerts, int code, const std::string& text) {
   alerts.messageBox(text, mb::vbQuestion, "Alert " + std::to_string(code));
 }
 
@@ -184,14 +185,13 @@ void TraceLog::DebugAlert(int code, const ErrInfo& err) {
   if (!hooks_.gDebugMode || !*hooks_.gDebugMode) return;
   const std::string text =
       "Failed with Error #" + std::to_string(err.number) + kCrLf + err.description;
-  ShowAlert(clock_, alerts_, code, text);
+  ShowAlert(alerts_, code, text);
   // Then the error number, one alert per decimal digit, least significant first; a 0
   // digit is announced as 10 so that it can be counted.
   std::int64_t rest = std::llabs(std::int64_t{err.number});
   while (rest != 0) {
-    clock_.sleepMs(2000);
     const int digit = static_cast<int>(rest % 10);
-    ShowAlert(clock_, alerts_, digit == 0 ? 10 : digit, text);
+    ShowAlert(alerts_, digit == 0 ? 10 : digit, text);
     rest /= 10;
   }
 }
