@@ -62,7 +62,7 @@ TEST_F(VisteonSession, WatchedItemsArePolledAtTheirRatesWithTheControllersValues
     EXPECT_EQ(d.value, expected) << d.itemNum;
   }
   ASSERT_FALSE(events.flags.empty());
-  EXPECT_EQ(events.flags.front().value, Variant(std::int32_t{0x0BB8}));
+  EXPECT_EQ(events.flags.front().rawFlags, 0x0BB8);
   // Item 2 is due on every third pass only.
   EXPECT_GT(count[1], 20);
   EXPECT_NEAR(count[2] * 3, count[1], 3);
