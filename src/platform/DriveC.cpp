@@ -13,13 +13,22 @@ DriveC DriveC::fromEnvironment() {
   return DriveC(std::filesystem::path(home && *home ? home : ".") / ".local/state/quorvan");
 }
 
-void DriveC::append(const std::string& fileName, const std::string& text) const {
-  std::filesystem::create_directories(dir_);
+std::error_code DriveC::tryAppend(const std::string& fileName, const std::string& text) const {
+  std::error_code ec;
+  std::filesystem::create_directories(dir_, ec);
+  if (ec) return ec;
+  errno = 0;
   std::ofstream out(dir_ / fileName, std::ios::binary | std::ios::app);
-  if (!out) throw std::system_error(errno ? errno : EIO, std::generic_category(), fileName);
+  if (!out) return {errno ? errno : EIO, std::generic_category()};
+  errno = 0;
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) throw std::system_error(EIO, std::generic_category(), fileName);
+  out.close();  // a full disk shows here, when the buffer is written
+  if (!out) return {errno ? errno : EIO, std::generic_category()};
+  return {};
+}
+
+void DriveC::append(const std::string& fileName, const std::string& text) const {
+  if (const std::error_code ec = tryAppend(fileName, text)) throw std::system_error(ec, fileName);
 }
 
 }  // namespace quorvan

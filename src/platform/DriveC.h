@@ -3,6 +3,7 @@
 // $QUORVAN_DRIVE_C, else ~/.local/state/quorvan.
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace quorvan {
 
@@ -12,8 +13,11 @@ class DriveC {
   static DriveC fromEnvironment();
 
   const std::filesystem::path& dir() const { return dir_; }
-  // Appends text to the named file (created if absent, directory too). Throws
-  // std::system_error on failure.
+  // Appends text to the named file (created if absent, directory too). Returns what
+  // went wrong (a directory that cannot be made, a file that cannot be opened, a full
+  // disk), or no error.
+  std::error_code tryAppend(const std::string& fileName, const std::string& text) const;
+  // The same, throwing std::system_error on failure.
   void append(const std::string& fileName, const std::string& text) const;
 
  private:

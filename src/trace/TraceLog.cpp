@@ -111,8 +111,7 @@ void TraceLog::reportListFailure(const ErrInfo& err) {
                     std::to_string(err.number) + kCrLf + ", errDescription was " + err.description,
                 mb::vbExclamation, kErrorTitle);
   } catch (const std::exception&) {
-    // Logging never fails its caller: a trace-back file that cannot be written while a
-    // list line is being reported is given up.
+    // Logging never fails its caller, whatever the report itself meets.
   }
 }
 
@@ -158,9 +157,24 @@ void TraceLog::DumpTraceBack() {
   text += kCrLf;
   text += kCrLf;
 
-  // A file error leaves the ring as it is, so nothing is lost before it reaches the caller.
-  driveC_.append(TraceFileName(), text);
+  // A drive that cannot be written costs the file, not the link: the ring is kept for a
+  // later dump, and the failure is told once rather than at every dump that meets it.
+  const std::string fileName = TraceFileName();
+  if (const std::error_code ec = driveC_.tryAppend(fileName, text)) {
+    reportFileFailure(fileName, ec);
+    return;
+  }
+  fileFailureTold_ = false;
   ClearRing();
+}
+
+void TraceLog::reportFileFailure(const std::string& fileName, const std::error_code& ec) {
+  if (fileFailureTold_) return;
+  fileFailureTold_ = true;
+  // Not through ReportError, which would dump (and fail) again.
+  const std::string text = "Trace-back file " + fileName + " could not be written: " + ec.message();
+  alerts_.messageBox(text, mb::vbExclamation, kErrorTitle);
+  LogToRing(text);
 }
 
 void TraceLog::ReportError(const std::string& message, int buttons, const std::string& title) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/Alerts.h"
@@ -84,6 +85,7 @@ class TraceLog {
   bool debugOn() const { return hooks_.mbDebugMode && *hooks_.mbDebugMode; }
   std::vector<std::string> ringInOrder() const;
   void reportListFailure(const ErrInfo& err);
+  void reportFileFailure(const std::string& fileName, const std::error_code& ec);
 
   Clock& clock_;
   Alerts& alerts_;
@@ -97,6 +99,7 @@ class TraceLog {
   std::uint32_t gElapsed_ = 0;
   std::uint32_t lastListTime_ = 0;
   int listFailureDepth_ = 0;
+  bool fileFailureTold_ = false;  // until a dump reaches the file again
 };
 
 }  // namespace quorvan

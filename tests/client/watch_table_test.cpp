@@ -104,7 +104,7 @@ TEST_F(WatchTable, PacketNotifyDeliversByTheKindOfTheCurrentItem) {
   EXPECT_EQ(static_cast<std::uint32_t>(events.data[1].timeStamp), stamp);
   ASSERT_EQ(events.flags.size(), 1u);
   EXPECT_EQ(events.flags[0].itemNum, 2);
-  EXPECT_EQ(events.flags[0].value, Variant(std::int32_t{0x0F0F}));
+  EXPECT_EQ(events.flags[0].rawFlags, 0x0F0F);
 }
 
 }  // namespace

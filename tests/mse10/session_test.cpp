@@ -58,7 +58,7 @@ TEST_F(Session, WatchedValuesReachTheClientInTheItemsByteOrder) {
   EXPECT_EQ(last[4], Variant(std::string("ABCDEFGH")));
   ASSERT_FALSE(events.flags.empty());
   EXPECT_EQ(events.flags.back().itemNum, 5);
-  EXPECT_EQ(events.flags.back().value, Variant(std::int32_t{0x81}));
+  EXPECT_EQ(events.flags.back().rawFlags, 0x81);
   // The read-memory block: size, then the address high byte first.
   ASSERT_FALSE(model.received().empty());
   EXPECT_NE(std::find(model.received().begin(), model.received().end(),

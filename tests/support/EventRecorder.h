@@ -13,6 +13,13 @@ struct RecordedData {
   Variant value;
 };
 
+// Flags arrive as a plain number, not as a Variant.
+struct RecordedFlags {
+  std::int16_t itemNum;
+  std::int32_t timeStamp;
+  std::int32_t rawFlags;
+};
+
 class EventRecorder : public __clsBoschECU {
  public:
   void CommStatus(std::int32_t signal) override {
@@ -46,7 +53,7 @@ class EventRecorder : public __clsBoschECU {
 
   std::vector<std::int32_t> statuses;
   std::vector<RecordedData> data;
-  std::vector<RecordedData> flags;
+  std::vector<RecordedFlags> flags;
   std::vector<std::string> faults;
   std::vector<bool> cleared;
   std::vector<bool> completed;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "app/Families.h"
@@ -43,13 +44,14 @@ inline std::filesystem::path FreshTempDir() {
 class ServerFixture : public ::testing::Test {
  protected:
   ServerFixture()
-      : driveC(FreshTempDir()),
+      : driveRoot(FreshTempDir()),
+        driveC(driveRoot),
         platform{clock, loop, serial, windows, alerts, driveC, process},
         ecu(platform, globals) {
     globals.makeFamilies = MakeFamilyTable;
     ecu.addSink(&events);
   }
-  ~ServerFixture() override { std::filesystem::remove_all(driveC.dir()); }
+  ~ServerFixture() override { std::filesystem::remove_all(driveRoot); }
 
   // RunTask(false): the comm form is loaded and CommStatus(ecuReady) raised.
   frmCommThread& start() {
@@ -59,6 +61,13 @@ class ServerFixture : public ::testing::Test {
   frmCommThread& form() { return *globals.frmHidden; }
   std::uint32_t ms() { return clock.timeGetTime(); }
   void runFor(std::uint32_t msToRun) { loop.runFor(msToRun); }
+
+  // Points drive C below a regular file, so that nothing can be written there.
+  void makeDriveCUnwritable() {
+    const auto blocker = driveRoot / "not-a-directory";
+    std::ofstream(blocker) << "a file where drive C's parent should be";
+    driveC = DriveC(blocker / "c");
+  }
 
   // Names the client and gives it a window, so presence checks find it.
   void nameClient(const std::string& caption) {
@@ -72,6 +81,7 @@ class ServerFixture : public ::testing::Test {
   ForwardingBackend serial{noPorts};
   InMemoryWindowDirectory windows;
   CapturingAlerts alerts;
+  std::filesystem::path driveRoot;  // removed with everything below it
   DriveC driveC;
   RecordingProcessControl process;
   Platform platform;

@@ -221,15 +221,45 @@ TEST_F(TraceFixture, DumpWithNothingToWriteTouchesNeitherFileNorWatchdog) {
   }
 }
 
-TEST_F(TraceFixture, UnwritableFileKeepsTheRingAndStillRestartsTheWatchdog) {
+TEST_F(TraceFixture, UnwritableFileIsToldOnceKeepsTheRingAndStillRestartsTheWatchdog) {
+  const std::string today = TodayMmDdYyyy();
   MakeDriveCUnwritable();
   tmrWatchDog.setEnabled(true);
   FillRing(trace, clock, 3);
-  EXPECT_THROW(trace.DumpTraceBack(), std::system_error);
+  EXPECT_NO_THROW(trace.DumpTraceBack());
   EXPECT_TRUE(tmrWatchDog.Enabled());
   EXPECT_EQ(gWatchTimer, clock.timeGetTime());
-  EXPECT_EQ(trace.ringIndex(), 3);
+  ASSERT_EQ(trace.ringIndex(), 4);  // the entries, then the failure
   EXPECT_EQ(trace.ringSlot(3), "1 mS: e3");
+  ASSERT_EQ(alerts.boxes.size(), 1u);
+  const auto& box = alerts.boxes[0];
+  EXPECT_EQ(box.text.rfind("Trace-back file EcuTrace-" + today + ".LOG could not be written: ", 0),
+            0u)
+      << box.text;
+  EXPECT_EQ(box.buttons, 48);
+  EXPECT_EQ(box.title, " Error in Quorvan");
+  EXPECT_EQ(trace.ringSlot(4), "0 mS: " + box.text);
+
+  // Failing again is not told again; the ring goes on collecting.
+  trace.LogToRing("e4");
+  trace.DumpTraceBack();
+  EXPECT_EQ(alerts.boxes.size(), 1u);
+  EXPECT_EQ(trace.ringIndex(), 5);
+
+  // Once the drive can be written, the whole ring reaches the file; a later failure is a
+  // new one and is told again.
+  std::filesystem::remove(driveC.dir());
+  trace.DumpTraceBack();
+  const std::string file = DayFile("EcuTrace-", today);
+  EXPECT_NE(file.find("1 mS: e1\r\n1 mS: e2\r\n1 mS: e3\r\n0 mS: Trace-back file"),
+            std::string::npos)
+      << file;
+  EXPECT_EQ(trace.ringIndex(), 0);
+  std::filesystem::remove_all(driveC.dir());
+  MakeDriveCUnwritable();
+  trace.LogToRing("e5");
+  trace.DumpTraceBack();
+  EXPECT_EQ(alerts.boxes.size(), 2u);
 }
 
 // ---------------------------------------------------------------- error reports
@@ -379,7 +409,7 @@ TEST_F(TraceFixture, ListFailureNeverReachesTheCallerEvenWhenTheFileFails) {
   MakeDriveCUnwritable();
   trace.onListAdd = [] { throw std::bad_alloc(); };
   EXPECT_NO_THROW(trace.LogIt("hello"));
-  EXPECT_EQ(trace.ringIndex(), 2);  // the report's line and the original one
+  EXPECT_EQ(trace.ringIndex(), 3);  // the report's line, the file's failure, the original
 }
 
 // ---------------------------------------------------------------- post-mortem view

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "visteon/PacketLayer.h"
 #include "visteon/VisteonFixture.h"
 
@@ -60,7 +62,7 @@ TEST_F(VisteonSession, WatchedItemsArePolledAtTheirRatesWithTheControllersValues
     EXPECT_EQ(d.value, expected) << d.itemNum;
   }
   ASSERT_FALSE(events.flags.empty());
-  EXPECT_EQ(events.flags.front().value, Variant(std::int32_t{0x0BB8}));
+  EXPECT_EQ(events.flags.front().rawFlags, 0x0BB8);
   // Item 2 is due on every third pass only.
   EXPECT_GT(count[1], 20);
   EXPECT_NEAR(count[2] * 3, count[1], 3);
@@ -173,10 +175,45 @@ TEST_F(VisteonSession, AnInitWithTheCablePulledRetriesEvery200ms) {
   EXPECT_EQ(events.statuses.back(), ecuNoCableOrPower);
   EXPECT_EQ(form().tmrWatchDog.Interval(), 200u);
   runFor(1000);
-  EXPECT_GE(traceCount("** ConnectionIsBad in Do5BaudInit!"), 4);
+  EXPECT_GE(traceCount("** ConnectionIsBad in Do5BaudInit!"), 4) << traceDump();
   line().setPlugged(true);
   runFor(1000);
   EXPECT_EQ(events.statuses.back(), ecuCommOK);
+}
+
+// A drive C that cannot be written costs the trace-back file, not the session: the
+// failure is told once, the ring keeps the trace, and the watchdog's re-initialisations
+// (each of which dumps the ring) bring the line up as usual.
+TEST_F(VisteonSession, ADriveCThatCannotBeWrittenCostsTheFileNotTheSession) {
+  const std::string failure = "could not be written";
+  const auto ringCount = [&](const std::string& text) {
+    int n = 0;
+    for (int slot = 1; slot <= form().trace.ringIndex(); ++slot)
+      n += form().trace.ringSlot(slot).find(text) != std::string::npos;
+    return n;
+  };
+  const auto boxCount = [&](const std::string& text) {
+    return std::count_if(alerts.boxes.begin(), alerts.boxes.end(),
+                         [&](const auto& box) { return box.text.find(text) != std::string::npos; });
+  };
+  makeDriveCUnwritable();
+  line().setPlugged(false);
+  bool up = true;
+  ASSERT_NO_THROW(up = connect());
+  EXPECT_FALSE(up);
+  EXPECT_EQ(events.statuses, (std::vector<std::int32_t>{ecuReady, ecuNoCableOrPower}));
+
+  ASSERT_NO_THROW(runFor(1000));  // the watchdog's retries, every 200 ms
+  EXPECT_GE(traceCount("** ConnectionIsBad in Do5BaudInit!"), 5);
+  line().setPlugged(true);
+  ASSERT_NO_THROW(runFor(1000));
+  EXPECT_EQ(events.statuses.back(), ecuCommOK) << traceDump();
+
+  EXPECT_EQ(ringCount("++ Client changing ecuDevice"), 1);  // never wiped
+  EXPECT_EQ(ringCount(failure), 1);
+  EXPECT_EQ(boxCount(failure), 1);
+  EXPECT_EQ(boxCount("We died at"), 0);
+  EXPECT_FALSE(std::filesystem::exists(driveC.dir()));
 }
 
 TEST_F(VisteonSession, ALoopBackCableOfAnotherFamilyIsTheWrongCable) {
