@@ -14,6 +14,7 @@ DriveC DriveC::fromEnvironment() {
 }
 
 std::error_code DriveC::tryAppend(const std::string& fileName, const std::string& text) const {
+  if (beforeWrite) beforeWrite();
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
   if (ec) return ec;

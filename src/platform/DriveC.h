@@ -2,6 +2,7 @@
 // "Drive C": the directory that receives the trace-back and info files. It is
 // $QUORVAN_DRIVE_C, else ~/.local/state/quorvan.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -19,6 +20,9 @@ class DriveC {
   std::error_code tryAppend(const std::string& fileName, const std::string& text) const;
   // The same, throwing std::system_error on failure.
   void append(const std::string& fileName, const std::string& text) const;
+
+  // Runs before each write; tests use it to stand for a slow disk.
+  std::function<void()> beforeWrite;
 
  private:
   std::filesystem::path dir_;

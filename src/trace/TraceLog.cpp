@@ -28,28 +28,27 @@ void ShowAlert(Alerts& alerts, int code, const std::string& text) {
   alerts.messageBox(text, mb::vbQuestion, "Alert " + std::to_string(code));
 }
 
-// The watchdog must not see the time spent writing the file as a silent link, and must
-// run again afterwards even when the file cannot be written.
+// The watchdog must not see a long file write as a silent link: after one, its period and
+// time base start again. A quick write leaves them alone; restarting them at every dump
+// would keep the watchdog from ever running on a line that spoils every reply. (Nothing
+// else runs on the one thread while the file is written, so the timer need not stop.)
 class WatchdogPause {
  public:
   WatchdogPause(const TraceHooks& hooks, Clock& clock)
-      : hooks_(hooks),
-        clock_(clock),
-        wasEnabled_(hooks.tmrWatchDog && hooks.tmrWatchDog->Enabled()) {
-    if (wasEnabled_) hooks_.tmrWatchDog->setEnabled(false);
-  }
+      : hooks_(hooks), clock_(clock), t0_(clock.timeGetTime()) {}
   ~WatchdogPause() {
-    if (!wasEnabled_) return;
-    hooks_.tmrWatchDog->setEnabled(true);
+    if (ElapsedMs(clock_.timeGetTime(), t0_) < kLongWriteMs) return;
+    if (hooks_.tmrWatchDog && hooks_.tmrWatchDog->Enabled()) hooks_.tmrWatchDog->setEnabled(true);
     if (hooks_.gWatchTimer) *hooks_.gWatchTimer = clock_.timeGetTime();
   }
   WatchdogPause(const WatchdogPause&) = delete;
   WatchdogPause& operator=(const WatchdogPause&) = delete;
 
  private:
+  static constexpr std::uint32_t kLongWriteMs = 100;
   const TraceHooks& hooks_;
   Clock& clock_;
-  bool wasEnabled_;
+  std::uint32_t t0_;
 };
 
 }  // namespace
