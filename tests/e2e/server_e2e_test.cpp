@@ -210,9 +210,12 @@ TEST_F(HostFixture, ServerEndsAsSoonAsItsClientHasGone) {
   startCommThread(*client);
   client->setClientName("Diag");
 
-  // A second window with the same caption goes: the client's own is still there.
+  // Another connection cannot name itself, with the client's caption or its own, and its
+  // leaving is no client's leaving.
   auto second = std::make_unique<EcuClient>();
-  second->setClientName("Diag");
+  for (const char* caption : {"Diag", "Other"}) {
+    EXPECT_THROW(second->setClientName(caption), sdbus::Error) << caption;
+  }
   bool secondGone = false;
   auto slot = observer.connection().addMatch(
       "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
