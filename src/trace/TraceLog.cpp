@@ -17,10 +17,6 @@ constexpr int kListFailureAlert = 12;
 // Failures that carry no number of their own report as an automation error.
 constexpr std::int32_t kAutomationError = 440;
 
-std::string TraceFileName() {
-  return "EcuTrace-" + TodayMmDdYyyy() + ".LOG";
-}
-
 // One alert: code x 300 ms of waiting, then the box titled with the code.
 void ShowAlert(Clock& clock, Alerts& alerts, int code, const std::string& text) {
   for (int i = 0; i < code; ++i) clock.sleepMs(300);
@@ -122,6 +118,7 @@ void TraceLog::LogToRing(const std::string& message) {
   currentTime_ = now;
   gElapsed_ = gap;
   ringIndex_ = ringIndex_ % kRingSize + 1;
+  ++ringChanges_;
   std::string& slot = ring_[static_cast<std::size_t>(ringIndex_ - 1)];
   slot = FormatNumber(gap, "###0 mS: ");
   slot += message;
@@ -139,10 +136,19 @@ std::vector<std::string> TraceLog::ringInOrder() const {
   return lines;
 }
 
-void TraceLog::DumpTraceBack() {
-  if (!debugOn() || ringIndex_ == 0) return;
-  const WatchdogPause pause(hooks_, clock_);
+std::string TraceLog::TraceBackFileName() {
+  return "EcuTrace-" + TodayMmDdYyyy() + ".LOG";
+}
 
+void TraceLog::DumpTraceBack() {
+  if (!HasTraceBack()) return;
+  const WatchdogPause pause(hooks_, clock_);
+  // A file error leaves the ring as it is, so nothing is lost before it reaches the caller.
+  driveC_.append(TraceBackFileName(), TraceBackText());
+  ClearRing();
+}
+
+std::string TraceLog::TraceBackText() const {
   std::string text = ">>> Lost Comms -- Dump of " + std::to_string(kDumpLines) +
                      " Events Before Loss... at " + TimeOfDayText() + " <<< @" +
                      std::to_string(ringIndex_) + kCrLf;
@@ -156,10 +162,7 @@ void TraceLog::DumpTraceBack() {
   text += "--- end traceBack ---";
   text += kCrLf;
   text += kCrLf;
-
-  // A file error leaves the ring as it is, so nothing is lost before it reaches the caller.
-  driveC_.append(TraceFileName(), text);
-  ClearRing();
+  return text;
 }
 
 void TraceLog::ReportError(const std::string& message, int buttons, const std::string& title) {
@@ -178,6 +181,7 @@ void TraceLog::ShowTraceBack() {
 void TraceLog::ClearRing() {
   for (auto& slot : ring_) slot.clear();
   ringIndex_ = 0;
+  ++ringChanges_;
 }
 
 void TraceLog::DebugAlert(int code, const ErrInfo& err) {
