@@ -77,6 +77,10 @@ std::string NextChunk(TraceLog& trace, Clock& clock) {
 
 }  // namespace
 
+bool InfoDumpTakesLines(std::int16_t index) {
+  return index == 2 || index == 5;
+}
+
 std::string InfoDump(std::int16_t index, TraceLog& trace, Clock& clock, const DriveC& driveC,
                      const InfoSources& sources) {
   switch (index) {

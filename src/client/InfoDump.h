@@ -21,4 +21,7 @@ struct InfoSources {
 std::string InfoDump(std::int16_t index, TraceLog& trace, Clock& clock, const DriveC& driveC,
                      const InfoSources& sources);
 
+// The choices that take lines out of the on-screen list (2 and 5); the others only read.
+bool InfoDumpTakesLines(std::int16_t index);
+
 }  // namespace quorvan

@@ -110,6 +110,7 @@ void MessageLoop::dispatchTimers() {
 }
 
 void MessageLoop::DoEvents() {
+  if (heartbeat_) heartbeat_->turned();
   runPrepareHooks();
   dispatchFds();
   dispatchTasks();
@@ -133,7 +134,9 @@ void MessageLoop::idleOnce(std::uint64_t limitUs) {
   if (due <= clock_.monoUs()) return;
   std::vector<pollfd> pfds;
   for (const auto& [id, w] : fds_) pfds.push_back(pollfd{w.fd, w.events, 0});
+  if (heartbeat_) heartbeat_->resting();
   clock_.idleUntil(due, pfds);
+  if (heartbeat_) heartbeat_->turned();
 }
 
 bool MessageLoop::runUntil(const std::function<bool()>& pred, std::uint32_t maxMs) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/LoopHeartbeat.h"
 
 namespace quorvan {
 
@@ -43,6 +44,9 @@ class MessageLoop final : public Scheduler {
 
   // Dispatches everything that is due now, then returns. The yielding waits call it.
   void DoEvents();
+
+  // Tells `heartbeat` (or nobody, with nullptr) of each turn and each rest from now on.
+  void setHeartbeat(LoopHeartbeat* heartbeat) { heartbeat_ = heartbeat; }
 
   // The top of the loop: dispatches and idles until pred() holds or maxMs elapsed.
   // Returns pred()'s last value.
@@ -85,6 +89,7 @@ class MessageLoop final : public Scheduler {
   std::map<EventId, std::uint64_t> delayedWhen_;
   EventId nextDelayed_ = 1;
   bool quit_ = false;
+  LoopHeartbeat* heartbeat_ = nullptr;
 };
 
 // A form timer: Interval in milliseconds and Enabled, like the form's timer controls.

@@ -17,11 +17,6 @@ constexpr int kListFailureAlert = 12;
 // Failures that carry no number of their own report as an automation error.
 constexpr std::int32_t kAutomationError = 440;
 
-std::string TraceFileName() {
-  return "EcuTrace-" + TodayMmDdYyyy() + ".LOG";
-}
-
-// One alert: code x 300 ms of waiting, then the box titled with the code.
 // The alert's code is in its title. Alerts never pause the server: its one thread serves
 // the client, the timers and the line while a person reads them.
 void ShowAlert(Alerts& alerts, int code, const std::string& text) {
@@ -121,6 +116,7 @@ void TraceLog::LogToRing(const std::string& message) {
   currentTime_ = now;
   gElapsed_ = gap;
   ringIndex_ = ringIndex_ % kRingSize + 1;
+  ++ringChanges_;
   std::string& slot = ring_[static_cast<std::size_t>(ringIndex_ - 1)];
   slot = FormatNumber(gap, "###0 mS: ");
   slot += message;
@@ -138,10 +134,25 @@ std::vector<std::string> TraceLog::ringInOrder() const {
   return lines;
 }
 
-void TraceLog::DumpTraceBack() {
-  if (!debugOn() || ringIndex_ == 0) return;
-  const WatchdogPause pause(hooks_, clock_);
+std::string TraceLog::TraceBackFileName() {
+  return "EcuTrace-" + TodayMmDdYyyy() + ".LOG";
+}
 
+void TraceLog::DumpTraceBack() {
+  if (!HasTraceBack()) return;
+  const WatchdogPause pause(hooks_, clock_);
+  // A drive that cannot be written costs the file, not the link: the ring is kept for a
+  // later dump, and the failure is told once rather than at every dump that meets it.
+  const std::string fileName = TraceBackFileName();
+  if (const std::error_code ec = driveC_.tryAppend(fileName, TraceBackText())) {
+    reportFileFailure(fileName, ec);
+    return;
+  }
+  fileFailureTold_ = false;
+  ClearRing();
+}
+
+std::string TraceLog::TraceBackText() const {
   std::string text = ">>> Lost Comms -- Dump of " + std::to_string(kDumpLines) +
                      " Events Before Loss... at " + TimeOfDayText() + " <<< @" +
                      std::to_string(ringIndex_) + kCrLf;
@@ -155,16 +166,7 @@ void TraceLog::DumpTraceBack() {
   text += "--- end traceBack ---";
   text += kCrLf;
   text += kCrLf;
-
-  // A drive that cannot be written costs the file, not the link: the ring is kept for a
-  // later dump, and the failure is told once rather than at every dump that meets it.
-  const std::string fileName = TraceFileName();
-  if (const std::error_code ec = driveC_.tryAppend(fileName, text)) {
-    reportFileFailure(fileName, ec);
-    return;
-  }
-  fileFailureTold_ = false;
-  ClearRing();
+  return text;
 }
 
 void TraceLog::reportFileFailure(const std::string& fileName, const std::error_code& ec) {
@@ -192,6 +194,7 @@ void TraceLog::ShowTraceBack() {
 void TraceLog::ClearRing() {
   for (auto& slot : ring_) slot.clear();
   ringIndex_ = 0;
+  ++ringChanges_;
 }
 
 void TraceLog::DebugAlert(int code, const ErrInfo& err) {

@@ -58,6 +58,13 @@ class TraceLog {
   void LogToList(const std::string& message);  // one time-stamped line on screen
   void LogToRing(const std::string& message);  // one entry in the event ring
   void DumpTraceBack();                        // ring to the day's file, then wipe
+  // Whether DumpTraceBack would write anything now, what it would write, and the name of
+  // the file in drive C it would write to.
+  bool HasTraceBack() const { return debugOn() && ringIndex_ != 0; }
+  std::string TraceBackText() const;
+  static std::string TraceBackFileName();
+  // Counts the changes of the ring, so that a copy of it can tell when it is out of date.
+  std::uint64_t ringChanges() const { return ringChanges_; }
   void ReportError(const std::string& message, int buttons, const std::string& title);
   void ShowTraceBack();  // ring back onto the on-screen list
   void ClearRing();      // empties every slot (restart button)
@@ -94,6 +101,7 @@ class TraceLog {
   std::vector<std::string> list_;
   std::array<std::string, kRingSize> ring_{};
   int ringIndex_ = 0;
+  std::uint64_t ringChanges_ = 0;
   std::uint32_t lastEventTime_ = 0;
   std::uint32_t currentTime_ = 0;
   std::uint32_t gElapsed_ = 0;

@@ -196,7 +196,25 @@ TEST_F(HostFixture, RegistrationWritesAndRemovesTheActivationFile) {
   r = bus.run({kServerProgram, "--help"});
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("--regserver"), std::string::npos);
+  EXPECT_NE(r.out.find("--stall-limit"), std::string::npos);
   EXPECT_NE(bus.run({kServerProgram, "--bogus"}).code, 0);
+  EXPECT_NE(bus.run({kServerProgram, "--stall-limit", "0"}).code, 0);
+}
+
+// The stall guard leaves a server alone that waits for work, however long, and one that
+// serves calls.
+TEST_F(HostFixture, AServerWithAShortStallLimitServesAndWaitsUndisturbed) {
+  Child server({kServerProgram, "--stall-limit", "0.3"}, bus.env(), dir.path / "server.out",
+               dir.path / "server.err");
+  EcuClient client;
+  ASSERT_TRUE(awaitServerName(client, true));
+  startCommThread(client);
+  client.setClientName("Diag");
+  client.waitUntil([] { return false; }, std::chrono::seconds(1));
+  client.proxy().InitComm(-1);
+  EXPECT_TRUE(client.proxy().Ready());
+  EXPECT_FALSE(server.waitExit(std::chrono::milliseconds(0)).has_value())
+      << ReadFile(dir.path / "server.err");
 }
 
 // The server's lifetime is watched directly here: it runs as this test's child, not
@@ -210,9 +228,12 @@ TEST_F(HostFixture, ServerEndsAsSoonAsItsClientHasGone) {
   startCommThread(*client);
   client->setClientName("Diag");
 
-  // A second window with the same caption goes: the client's own is still there.
+  // Another connection cannot name itself, with the client's caption or its own, and its
+  // leaving is no client's leaving.
   auto second = std::make_unique<EcuClient>();
-  second->setClientName("Diag");
+  for (const char* caption : {"Diag", "Other"}) {
+    EXPECT_THROW(second->setClientName(caption), sdbus::Error) << caption;
+  }
   bool secondGone = false;
   auto slot = observer.connection().addMatch(
       "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +

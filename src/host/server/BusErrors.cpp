@@ -9,6 +9,9 @@
 
 namespace quorvan::host {
 
+ClientBusy::ClientBusy(const std::string& clientName)
+    : std::runtime_error("the server serves client '" + BytesToText(clientName) + "'") {}
+
 std::string NumberedErrorName(std::uint32_t number) {
   return fmt::format("{}x{:08X}", kErrorPrefix, number);
 }
@@ -26,6 +29,8 @@ sdbus::Error ToBusError(std::exception_ptr failure) {
     return sdbus::Error(kInvalidArgsError, e.what());
   } catch (const BadVariantType& e) {
     return sdbus::Error(kInvalidArgsError, e.what());
+  } catch (const ClientBusy& e) {
+    return sdbus::Error(std::string(kErrorPrefix) + "Busy", e.what());
   } catch (const std::exception& e) {
     return sdbus::Error(std::string(kErrorPrefix) + "Failed", e.what());
   } catch (...) {

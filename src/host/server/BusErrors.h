@@ -22,12 +22,20 @@ class BadArgument : public std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
+// A change asked for by a connection other than the client in charge; `clientName` (a
+// byte string) is that client's name.
+class ClientBusy : public std::runtime_error {
+ public:
+  explicit ClientBusy(const std::string& clientName);
+};
+
 // "org.quorvan.EcuQuorvanBT1.Error.x80040001" for 0x80040001.
 std::string NumberedErrorName(std::uint32_t number);
 
 // The bus error for a failure: the watch-table error keeps its number (in the name) and
 // its source and description (in the message, "MSE1: ..."); a text or value the server
-// cannot take (BadArgument, TextMappingError, BadVariantType) is InvalidArgs; anything else is
+// cannot take (BadArgument, TextMappingError, BadVariantType) is InvalidArgs; a change
+// refused to all but the client in charge (ClientBusy) is Error.Busy; anything else is
 // Error.Failed with its description.
 sdbus::Error ToBusError(std::exception_ptr failure);
 

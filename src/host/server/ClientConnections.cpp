@@ -10,7 +10,7 @@ constexpr const char* kDaemonPath = "/org/freedesktop/DBus";
 }  // namespace
 
 ClientConnections::ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows,
-                                     std::function<void()> windowGone)
+                                     WindowGone windowGone)
     : connection_(connection),
       windows_(windows),
       windowGone_(std::move(windowGone)),
@@ -49,7 +49,7 @@ void ClientConnections::onNameOwnerChanged(sdbus::Message& message) {
 void ClientConnections::gone(const std::string& owner) {
   if (windows_.hasOwner(owner)) {
     windows_.dropOwner(owner);
-    if (windowGone_) windowGone_();
+    if (windowGone_) windowGone_(owner);
   }
   auto it = watched_.find(owner);
   if (it == watched_.end()) return;

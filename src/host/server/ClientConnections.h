@@ -16,10 +16,12 @@ namespace quorvan::host {
 
 class ClientConnections {
  public:
-  // `windowGone` is called each time a connection's window goes; it runs inside the bus's
-  // callback, so it must only take note (or post work), not call the bus.
+  // `windowGone` is called with the connection's unique name each time a connection's
+  // window goes; it runs inside the bus's callback, so it must only take note (or post
+  // work), not call the bus.
+  using WindowGone = std::function<void(const std::string& owner)>;
   ClientConnections(sdbus::IConnection& connection, ConnectionWindows& windows,
-                    std::function<void()> windowGone = {});
+                    WindowGone windowGone = {});
   ClientConnections(const ClientConnections&) = delete;
   ClientConnections& operator=(const ClientConnections&) = delete;
   ~ClientConnections();
@@ -38,7 +40,7 @@ class ClientConnections {
 
   sdbus::IConnection& connection_;
   ConnectionWindows& windows_;
-  std::function<void()> windowGone_;
+  WindowGone windowGone_;
   std::unique_ptr<sdbus::IProxy> busDaemon_;
   std::map<std::string, sdbus::Slot> watched_;
   std::vector<sdbus::Slot> gone_;

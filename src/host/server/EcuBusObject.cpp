@@ -5,6 +5,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "client/InfoDump.h"
 #include "host/common/BusNames.h"
 #include "host/common/TextMapping.h"
 #include "host/common/VariantMapping.h"
@@ -22,7 +23,7 @@ EcuBusObject::EcuBusObject(sdbus::IConnection& connection, clsBoschECU& ecu, Mes
     : AdaptorInterfaces(connection, kObjectPath),
       ecu_(ecu),
       loop_(loop),
-      clients_(connection, windows, [this] { checkPresenceSoon(); }) {
+      clients_(connection, windows, [this](const std::string& owner) { windowGone(owner); }) {
   announceAll();
   registerAdaptor();
   ecu_.addSink(this);
@@ -46,6 +47,15 @@ void EcuBusObject::defer(sdbus::Result<Out...>&& result, Work work) {
     pending_.erase(call);
     callWaiting_ = false;
     runCall(*call, work);
+  });
+}
+
+template <typename... Out, typename Work>
+void EcuBusObject::deferChange(sdbus::Result<Out...>&& result, Work work) {
+  // The caller is known only while its message is being handled.
+  defer(std::move(result), [this, caller = callerName(), work = std::move(work)]() mutable {
+    inCharge_.admit(caller);
+    return work();
   });
 }
 
@@ -74,29 +84,29 @@ void EcuBusObject::runCall(const sdbus::Result<Out...>& call, Work& work) {
 }
 
 void EcuBusObject::TellClient(sdbus::Result<>&& result, std::string note) {
-  defer(std::move(result), [this, note] { ecu_.TellClient(TextToBytes(note)); });
+  deferChange(std::move(result), [this, note] { ecu_.TellClient(TextToBytes(note)); });
 }
 
 void EcuBusObject::AddItem(sdbus::Result<>&& result, int16_t itemNum, int32_t addr, int16_t size,
                            int32_t kind) {
-  defer(std::move(result), [=, this] { ecu_.AddItem(itemNum, addr, size, kind); });
+  deferChange(std::move(result), [=, this] { ecu_.AddItem(itemNum, addr, size, kind); });
 }
 
 void EcuBusObject::Watch(sdbus::Result<>&& result, int16_t itemNum, int16_t priority) {
-  defer(std::move(result), [=, this] { ecu_.Watch(itemNum, priority); });
+  deferChange(std::move(result), [=, this] { ecu_.Watch(itemNum, priority); });
 }
 
 void EcuBusObject::ClearItems(sdbus::Result<>&& result) {
-  defer(std::move(result), [this] { ecu_.ClearItems(); });
+  deferChange(std::move(result), [this] { ecu_.ClearItems(); });
 }
 
 void EcuBusObject::ClearFaults(sdbus::Result<>&& result) {
-  defer(std::move(result), [this] { ecu_.ClearFaults(); });
+  deferChange(std::move(result), [this] { ecu_.ClearFaults(); });
 }
 
 void EcuBusObject::PortsFree(sdbus::Result<std::vector<bool>>&& result, int16_t firstPort,
                              int16_t lastPort) {
-  defer(std::move(result), [=, this] {
+  deferChange(std::move(result), [=, this] {
     const int count = lastPort - firstPort + 1;
     if (count < 1 || count > kMaxPortsPerCall) {
       throw BadArgument(
@@ -111,31 +121,36 @@ void EcuBusObject::PortsFree(sdbus::Result<std::vector<bool>>&& result, int16_t 
 }
 
 void EcuBusObject::MellowOut(sdbus::Result<>&& result) {
-  defer(std::move(result), [this] { ecu_.MellowOut(); });
+  deferChange(std::move(result), [this] { ecu_.MellowOut(); });
 }
 
 void EcuBusObject::InitComm(sdbus::Result<>&& result, int16_t portNum) {
-  defer(std::move(result), [=, this] { ecu_.InitComm(portNum); });
+  deferChange(std::move(result), [=, this] { ecu_.InitComm(portNum); });
 }
 
 void EcuBusObject::command(sdbus::Result<>&& result, int16_t cmdOp) {
-  defer(std::move(result), [=, this] { ecu_.command(cmdOp); });
+  deferChange(std::move(result), [=, this] { ecu_.command(cmdOp); });
 }
 
 void EcuBusObject::GetInfo(sdbus::Result<std::string>&& result, int16_t index) {
-  defer(std::move(result), [=, this] { return BytesToText(ecu_.GetInfo(index)); });
+  auto info = [=, this] { return BytesToText(ecu_.GetInfo(index)); };
+  if (InfoDumpTakesLines(index)) {
+    deferChange(std::move(result), info);
+  } else {
+    defer(std::move(result), info);
+  }
 }
 
 void EcuBusObject::FlashIdent(sdbus::Result<sdbus::Variant>&& result) {
-  defer(std::move(result), [this] { return ToBusVariant(ecu_.FlashIdent()); });
+  deferChange(std::move(result), [this] { return ToBusVariant(ecu_.FlashIdent()); });
 }
 
 void EcuBusObject::FlashInit(sdbus::Result<int16_t>&& result) {
-  defer(std::move(result), [this] { return ecu_.FlashInit(); });
+  deferChange(std::move(result), [this] { return ecu_.FlashInit(); });
 }
 
 void EcuBusObject::FlashReadCalText(sdbus::Result<>&& result) {
-  defer(std::move(result), [this] { ecu_.FlashReadCalText(); });
+  deferChange(std::move(result), [this] { ecu_.FlashReadCalText(); });
 }
 
 void EcuBusObject::FlashStatus(sdbus::Result<int32_t>&& result) {
@@ -143,17 +158,17 @@ void EcuBusObject::FlashStatus(sdbus::Result<int32_t>&& result) {
 }
 
 void EcuBusObject::FlashWrite(sdbus::Result<>&& result, std::vector<uint8_t> dataBlock) {
-  defer(std::move(result), [this, block = std::string(dataBlock.begin(), dataBlock.end())] {
+  deferChange(std::move(result), [this, block = std::string(dataBlock.begin(), dataBlock.end())] {
     ecu_.FlashWrite(block);
   });
 }
 
 void EcuBusObject::FlashVerify(sdbus::Result<>&& result, int32_t targetValue) {
-  defer(std::move(result), [=, this] { ecu_.FlashVerify(targetValue); });
+  deferChange(std::move(result), [=, this] { ecu_.FlashVerify(targetValue); });
 }
 
 void EcuBusObject::FlashAbort(sdbus::Result<>&& result) {
-  defer(std::move(result), [this] { ecu_.FlashAbort(); });
+  deferChange(std::move(result), [this] { ecu_.FlashAbort(); });
 }
 
 void EcuBusObject::PacketNotify(sdbus::Result<>&& result, sdbus::Variant rawInfo) {
@@ -165,14 +180,14 @@ void EcuBusObject::PacketNotify(sdbus::Result<>&& result, sdbus::Variant rawInfo
   } catch (...) {
     refused = std::current_exception();
   }
-  defer(std::move(result), [this, value, refused] {
+  deferChange(std::move(result), [this, value, refused] {
     if (refused) std::rethrow_exception(refused);
     ecu_.PacketNotify(*value);
   });
 }
 
 void EcuBusObject::RunTask(sdbus::Result<>&& result, bool asynch) {
-  defer(std::move(result), [=, this] { ecu_.RunTask(asynch); });
+  deferChange(std::move(result), [=, this] { ecu_.RunTask(asynch); });
 }
 
 void EcuBusObject::ecuLogTime(sdbus::Result<>&& result) {
@@ -185,25 +200,25 @@ int16_t EcuBusObject::ecuActive() {
   return guarded([&] { return ecu_.ecuActive; });
 }
 void EcuBusObject::ecuActive(const int16_t& value) {
-  guarded([&] { ecu_.ecuActive = value; });
+  change([&] { ecu_.ecuActive = value; });
 }
 int32_t EcuBusObject::ecuFlashMode() {
   return guarded([&] { return ecu_.ecuFlashMode; });
 }
 void EcuBusObject::ecuFlashMode(const int32_t& value) {
-  guarded([&] { ecu_.ecuFlashMode = value; });
+  change([&] { ecu_.ecuFlashMode = value; });
 }
 std::string EcuBusObject::ecuResults() {
   return guarded([&] { return BytesToText(ecu_.ecuResults); });
 }
 void EcuBusObject::ecuResults(const std::string& value) {
-  guarded([&] { ecu_.ecuResults = TextToBytes(value); });
+  change([&] { ecu_.ecuResults = TextToBytes(value); });
 }
 bool EcuBusObject::ecuGetCalText() {
   return guarded([&] { return ecu_.ecuGetCalText; });
 }
 void EcuBusObject::ecuGetCalText(const bool& value) {
-  guarded([&] { ecu_.ecuGetCalText = value; });
+  change([&] { ecu_.ecuGetCalText = value; });
 }
 int16_t EcuBusObject::NumActive() {
   return guarded([&] { return ecu_.NumActive(); });
@@ -224,29 +239,30 @@ std::string EcuBusObject::ClientName() {
   return guarded([&] { return BytesToText(ecu_.ClientName()); });
 }
 void EcuBusObject::ClientName(const std::string& value) {
-  guarded([&] {
+  change([&] {
     const std::string name = TextToBytes(value);
     ecu_.setClientName(name);
     clients_.show(callerName(), name);
+    inCharge_.named(callerName(), name);
   });
 }
 bool EcuBusObject::BaseTimingMode() {
   return guarded([&] { return ecu_.BaseTimingMode(); });
 }
 void EcuBusObject::BaseTimingMode(const bool& value) {
-  guarded([&] { ecu_.setBaseTimingMode(value); });
+  change([&] { ecu_.setBaseTimingMode(value); });
 }
 int32_t EcuBusObject::Device() {
   return guarded([&] { return ecu_.Device(); });
 }
 void EcuBusObject::Device(const int32_t& value) {
-  guarded([&] { ecu_.setDevice(value); });
+  change([&] { ecu_.setDevice(value); });
 }
 bool EcuBusObject::DebugMode() {
   return guarded([&] { return ecu_.DebugMode(); });
 }
 void EcuBusObject::DebugMode(const bool& value) {
-  guarded([&] { ecu_.setDebugMode(value); });
+  change([&] { ecu_.setDebugMode(value); });
 }
 int16_t EcuBusObject::portNum() {
   return guarded([&] { return ecu_.portNum(); });
@@ -255,7 +271,7 @@ bool EcuBusObject::Pullup() {
   return guarded([&] { return ecu_.Pullup(); });
 }
 void EcuBusObject::Pullup(const bool& value) {
-  guarded([&] { ecu_.setPullup(value); });
+  change([&] { ecu_.setPullup(value); });
 }
 sdbus::Variant EcuBusObject::Results() {
   return guarded([&] { return ToBusVariant(ecu_.Results()); });
@@ -267,13 +283,14 @@ bool EcuBusObject::Busy() {
   return guarded([&] { return ecu_.Busy(); });
 }
 void EcuBusObject::Busy(const bool& value) {
-  guarded([&] { ecu_.setBusy(value); });
+  change([&] { ecu_.setBusy(value); });
 }
 bool EcuBusObject::Ready() {
   return guarded([&] { return ecu_.Ready(); });
 }
 
-void EcuBusObject::checkPresenceSoon() {
+void EcuBusObject::windowGone(const std::string& owner) {
+  inCharge_.gone(owner);
   loop_.post([this, alive = std::weak_ptr(alive_)] {
     if (!alive.lock()) return;
     if (frmCommThread* form = ecu_.globals().frmHidden) form->DieIfNoClients();

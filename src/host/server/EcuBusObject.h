@@ -3,7 +3,8 @@
 // org.quorvan.EcuQuorvanBT1.clsBoschECU. Properties are read and written at once; method
 // calls are queued on the message loop and run there one by one, outside sd-bus, so a
 // call may wait on the line, let another call run inside that wait, or end the process
-// by unwinding to the top of the loop. Events go out as signals.
+// by unwinding to the top of the loop. Events go out as signals. Once a client has named
+// itself, only its connection may change the server (see ClientInCharge).
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <memory>
@@ -15,6 +16,7 @@
 #include "dbus/EcuQuorvanBT1Adaptor.h"
 #include "host/server/BusErrors.h"
 #include "host/server/ClientConnections.h"
+#include "host/server/ClientInCharge.h"
 #include "host/server/PropertyAnnouncer.h"
 #include "platform/MessageLoop.h"
 
@@ -112,9 +114,21 @@ class EcuBusObject final
   auto guarded(Fn&& fn) -> decltype(fn()) {
     return RunForBus(std::forward<Fn>(fn), end_);
   }
+  // A property write: refused unless the caller may change the server.
+  template <typename Fn>
+  void change(Fn&& fn) {
+    guarded([&] {
+      inCharge_.admit(callerName());
+      fn();
+    });
+  }
   // Queues `work` on the loop; its value (if any) or failure becomes the reply.
   template <typename... Out, typename Work>
   void defer(sdbus::Result<Out...>&& result, Work work);
+  // Likewise for a call that changes the server: refused, when it comes to run, unless
+  // the caller may change it.
+  template <typename... Out, typename Work>
+  void deferChange(sdbus::Result<Out...>&& result, Work work);
   template <typename... Out, typename Work>
   void runCall(const sdbus::Result<Out...>& call, Work& work);
   // Sends a signal; a bus that cannot take it must not fail the handler that raised it.
@@ -122,12 +136,14 @@ class EcuBusObject final
   void sendEvent(const char* name, Emit emit);
   void announceAll();
   std::string callerName() const;
-  // A client's window has gone: the presence check runs at once, from the loop, so a
-  // server whose client vanished ends now rather than at some later check.
-  void checkPresenceSoon();
+  // A client's window has gone with its connection: that client is no longer in charge,
+  // and the presence check runs at once, from the loop, so a server whose client vanished
+  // ends now rather than at some later check.
+  void windowGone(const std::string& owner);
 
   clsBoschECU& ecu_;
   MessageLoop& loop_;
+  ClientInCharge inCharge_;
   ClientConnections clients_;
   PropertyAnnouncer announcer_;
   std::optional<ProcessEnd> end_;

@@ -14,7 +14,9 @@
 #include "host/server/ConnectionWindows.h"
 #include "host/server/EcuBusObject.h"
 #include "host/server/ServiceFile.h"
+#include "host/server/TraceBackPublisher.h"
 #include "platform/PosixSerial.h"
+#include "platform/StallGuard.h"
 
 namespace quorvan::host {
 
@@ -22,10 +24,12 @@ namespace {
 
 constexpr const char* kProgram = "EcuQuorvanBT";
 
-int serveOn(sdbus::IConnection& connection, Platform& platform, ConnectionWindows& windows) {
+int serveOn(sdbus::IConnection& connection, Platform& platform, ConnectionWindows& windows,
+            StallGuard& guard) {
   modGlobals globals;
   globals.makeFamilies = MakeFamilyTable;
   clsBoschECU ecu(platform, globals);
+  TraceBackPublisher traceBack(guard, platform.loop, globals, platform.driveC);
   EcuBusObject object(connection, ecu, platform.loop, windows);
   BusDriver driver(
       connection, platform.loop,
@@ -65,9 +69,10 @@ int unregisterServer() {
 
 }  // namespace
 
-int Serve() {
+int Serve(std::chrono::milliseconds stallLimit) {
   RealClock clock;
   MessageLoop loop(clock);
+  StallGuard guard(loop, stallLimit, kProgram);
   PosixSerialBackend serial(loop);
   StderrAlerts alerts;
   DriveC driveC = DriveC::fromEnvironment();
@@ -81,7 +86,7 @@ int Serve() {
     fmt::print(stderr, "{}: cannot reach the session bus: {}\n", kProgram, e.getMessage());
     return 1;
   }
-  const int code = serveOn(*connection, platform, windows);
+  const int code = serveOn(*connection, platform, windows, guard);
   connection.reset();  // sends what is still queued (replies, last signals) and closes
   return code;
 }
@@ -90,7 +95,7 @@ int ServerMain(int argc, char** argv) {
   CLI::App app(fmt::format(
       "{}: the ECU communications server. The session bus starts it when a client first "
       "calls {}; it serves that one client and ends once the client has gone. Without "
-      "options it serves.",
+      "--regserver or --unregserver it serves.",
       kProgram, kBusName));
   app.name(kProgram);
   bool registering = false;
@@ -101,14 +106,26 @@ int ServerMain(int argc, char** argv) {
                   "program's absolute path) into $XDG_DATA_HOME/dbus-1/services, by default "
                   "~/.local/share/dbus-1/services",
                   kServiceFileName, kBusName));
-  app.add_flag("--unregserver", unregistering,
-               fmt::format("Remove {} from that directory", kServiceFileName))
-      ->excludes(reg);
+  auto* unreg = app.add_flag("--unregserver", unregistering,
+                             fmt::format("Remove {} from that directory", kServiceFileName))
+                    ->excludes(reg);
+  double stallSeconds = std::chrono::duration<double>(StallGuard::kDefaultLimit).count();
+  app.add_option("--stall-limit", stallSeconds,
+                 fmt::format("While serving: when the message loop has not turned for this "
+                             "many seconds (a handler is stuck), write the trace-back (when "
+                             "tracing is on), say so on standard error and end with exit code "
+                             "{}",
+                             StallGuard::kStalledExitCode))
+      ->check(CLI::PositiveNumber)
+      ->excludes(reg)
+      ->excludes(unreg)
+      ->capture_default_str();
   if (const auto code = ParseCommandLine(app, [&] { app.parse(argc, argv); })) return *code;
   try {
     if (registering) return registerServer();
     if (unregistering) return unregisterServer();
-    return Serve();
+    return Serve(std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::duration<double>(stallSeconds)));
   } catch (const std::exception& e) {
     fmt::print(stderr, "{}: {}\n", kProgram, e.what());
     return 1;
