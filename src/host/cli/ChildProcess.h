@@ -1,6 +1,8 @@
 #pragma once
 // A program started by this one (the simulator, the bus daemon, the server's
-// registration); killed when dropped while still running.
+// registration); killed when dropped while still running, and sent SIGTERM when this
+// process ends without dropping it (killed outright), so that nothing it started outlives
+// it.
 #include <sys/types.h>
 
 #include <chrono>
