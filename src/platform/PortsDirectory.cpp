@@ -12,6 +12,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/UniqueFd.h"
+
 namespace quorvan {
 
 namespace fs = std::filesystem;
@@ -45,22 +47,6 @@ bool isDangling(const fs::path& p) {
   throw fs::filesystem_error("cannot take the port's owner record", record,
                              std::error_code(err, std::generic_category()));
 }
-
-// A descriptor closed when it goes out of scope, unless released.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // Whether `fd` is still the file at `path`: its owner may have removed it, and another
 // may have made a new one there, between our open and our lock.
