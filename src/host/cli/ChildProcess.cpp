@@ -80,30 +80,17 @@ void redirectInChild(int fd, const std::optional<std::filesystem::path>& file, i
   placeInChild(opened, fd, reportFd);
 }
 
-// The end of the pipe on which a child that could not start says why.
-struct ExecReport {
-  ExecReport() {
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
-  }
-  ~ExecReport() {
-    for (const int fd : fds) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  ExecReport(const ExecReport&) = delete;
-  ExecReport& operator=(const ExecReport&) = delete;
-  void closeWriteEnd() { ::close(std::exchange(fds[1], -1)); }
-  // The child's errno when it failed before its exec, else 0.
-  int childError() const {
-    int err = 0;
-    ssize_t n = 0;
-    do {
-      n = ::read(fds[0], &err, sizeof err);
-    } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(sizeof err) ? err : 0;
-  }
-  int fds[2] = {-1, -1};
-};
+// The errno a child that failed before its exec wrote to `report`, else 0 (its exec
+// closed the pipe).
+int childError(Pipe& report) {
+  report.closeWriteEnd();
+  int err = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(report.readEnd(), &err, sizeof err);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+}
 
 }  // namespace
 
@@ -119,7 +106,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   std::vector<char*> envp = pointersTo(envStrings);
   std::vector<std::string> args = argv;
   std::vector<char*> argp = pointersTo(args);
-  ExecReport report;
+  Pipe report;
   const pid_t starter = ::getpid();
 
   pid_ = ::fork();
@@ -133,14 +120,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    redirectInChild(1, out, report.fds[1]);
-    redirectInChild(2, err, report.fds[1]);
-    if (extraFd >= 0) placeInChild(extraFd, 3, report.fds[1]);
+    redirectInChild(1, out, report.writeEnd());
+    redirectInChild(2, err, report.writeEnd());
+    if (extraFd >= 0) placeInChild(extraFd, 3, report.writeEnd());
     ::execve(program.c_str(), argp.data(), envp.data());
-    failInChild(report.fds[1]);
+    failInChild(report.writeEnd());
   }
-  report.closeWriteEnd();
-  if (const int e = report.childError()) {
+  if (const int e = childError(report)) {
     ::waitpid(pid_, nullptr, 0);
     exited_ = true;
     throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(e));
@@ -183,6 +169,19 @@ int ChildProcess::stop(std::chrono::milliseconds grace) {
   if (const auto code = waitExit(grace)) return *code;
   ::kill(pid_, SIGKILL);
   return waitExit(std::chrono::hours(1)).value_or(-1);
+}
+
+Pipe::Pipe() {
+  if (::pipe2(fds_, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+}
+
+Pipe::~Pipe() {
+  closeWriteEnd();
+  ::close(fds_[0]);
+}
+
+void Pipe::closeWriteEnd() {
+  if (fds_[1] >= 0) ::close(std::exchange(fds_[1], -1));
 }
 
 std::string ReadOutput(const std::filesystem::path& file) {

@@ -46,6 +46,23 @@ class ChildProcess {
   int code_ = -1;
 };
 
+// A pipe whose ends children do not inherit (unless one is handed over as `extraFd`).
+class Pipe {
+ public:
+  // Throws std::runtime_error.
+  Pipe();
+  ~Pipe();
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  int readEnd() const { return fds_[0]; }
+  int writeEnd() const { return fds_[1]; }
+  // This process's copy: a reader sees the end once the children's copies are closed.
+  void closeWriteEnd();
+
+ private:
+  int fds_[2];
+};
+
 // Everything in a file a child wrote to (its output, its log); empty when there is none.
 std::string ReadOutput(const std::filesystem::path& file);
 
