@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "platform/PosixTermios2.h"
+#include "platform/UniqueFd.h"
 
 namespace quorvan {
 
@@ -64,21 +65,6 @@ std::string openErrorText(int err, const std::string& where) {
 std::string notSerialText(const std::string& where) {
   return "not a serial device " + where;
 }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // Best effort: an FTDI adapter holds received bytes up to its latency timer (16 ms by
 // default); 1 ms lets an echo or an answer through at once. Silent where there is no

@@ -1,6 +1,7 @@
 // The real server against ecusim on a pseudo-terminal: sessions as clients see them.
 #include <fmt/format.h>
 #include <sdbus-c++/sdbus-c++.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <map>
@@ -234,6 +235,22 @@ TEST_F(Simulator, TheSimulatorPublishesItsPortAndRemovesItWhenItEnds) {
   simulator->terminate();
   EXPECT_EQ(simulator->waitExit(kPatience), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+// A simulator killed outright cannot remove its link. The next one asked for that port
+// takes it over, and the server reaches the new controller through it.
+TEST_F(Simulator, ASimulatorOnThePortOfAKilledOneTakesItOver) {
+  startSimulator({});
+  const int killedPort = port;
+  ::kill(simulator->pid(), SIGKILL);
+  ASSERT_TRUE(simulator->waitExit(kPatience));
+  ASSERT_TRUE(std::filesystem::is_symlink(link));
+
+  startSimulator({"--port", std::to_string(killedPort)});
+  EXPECT_EQ(port, killedPort);
+  const RunResult r = quorvan("ident", "visteon");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find(kVisteonIds[0]), std::string::npos) << r.out;
 }
 
 TEST_F(HostFixture, SimulatorOptionErrorsAreOneLineAndHelpExplainsThem) {

@@ -275,9 +275,12 @@ TEST(PortsDirectory, PublishTakesTheFirstFreeNumberAndUnpublishRemovesOnlyLinks)
   touch(pty5);
   touch(pty6);
   EXPECT_EQ(dir.firstFreePort(), 3);
-  EXPECT_EQ(dir.publish(pty5), 3);
+  const PortClaim third = dir.publish(pty5);
+  EXPECT_EQ(third.number(), 3);
+  EXPECT_EQ(third.link(), ports / "com3");
   EXPECT_EQ(dir.resolve(3), pty5);
-  EXPECT_EQ(dir.publish(pty6), 4);
+  const PortClaim fourth = dir.publish(pty6);
+  EXPECT_EQ(fourth.number(), 4);
   EXPECT_EQ(dir.firstFreePort(), 5);
   EXPECT_EQ(dir.linkedPorts(), (std::vector<int>{1, 3, 4}));
 
@@ -294,7 +297,77 @@ TEST(PortsDirectory, PublishTakesTheFirstFreeNumberAndUnpublishRemovesOnlyLinks)
 
   // Publishing into a directory that does not exist yet creates it.
   const PortsDirectory fresh(tmp.path() / "new" / "ports", dev);
-  EXPECT_EQ(fresh.publish("/dev/pts/9"), 1);
+  EXPECT_EQ(fresh.publish("/dev/pts/9").number(), 1);
+}
+
+// A killed publisher leaves its link and its owner record behind, and nobody holds the
+// record's lock any more. What stands at "com<n>" decides whether a claim takes it over.
+TEST(PortsDirectory, AClaimTakesOverWhatADeadOwnerLeftAndNothingElse) {
+  TempDir tmp;
+  const fs::path ports = tmp.path() / "ports", dev = tmp.path() / "dev";
+  const fs::path pty = tmp.path() / "pts1", other = tmp.path() / "pts2";
+  const fs::path mine = tmp.path() / "pts3";
+  for (const auto& device : {pty, other, mine}) touch(device);
+  const PortsDirectory dir(ports, dev);
+  const auto name = [&](int n) { return ports / PortsDirectory::linkName(n); };
+  const auto linkTo = [&](const fs::path& device) {
+    return [&, device](int n) { fs::create_symlink(device, name(n)); };
+  };
+  const auto deadOwnerOf = [&](const fs::path& device) {
+    return [&, device](int n) {
+      touch(ports / ("." + PortsDirectory::linkName(n) + ".owner"),
+            "99999\n" + device.string() + "\n");
+    };
+  };
+  using Leave = std::function<void(int)>;
+  const auto both = [](Leave a, Leave b) {
+    return [a, b](int n) {
+      a(n);
+      b(n);
+    };
+  };
+
+  const struct {
+    const char* left;
+    Leave leave;
+    bool claimed;
+  } cases[] = {
+      {"nothing", [](int) {}, true},
+      {"a dangling link", linkTo(tmp.path() / "gone"), true},
+      {"the link of a dead owner", both(linkTo(pty), deadOwnerOf(pty)), true},
+      {"a dead owner's record alone", deadOwnerOf(pty), true},
+      {"a link nobody recorded", linkTo(pty), false},
+      {"a link the dead owner did not make", both(linkTo(other), deadOwnerOf(pty)), false},
+      {"a file put there by hand", [&](int n) { touch(name(n)); }, false},
+      {"an adapter the link would hide",
+       [&](int n) { touch(dev / ("ttyUSB" + std::to_string(n - 1))); }, false},
+  };
+  fs::create_directories(ports);
+  int n = 0;
+  for (const auto& c : cases) {
+    c.leave(++n);
+    EXPECT_EQ(dir.firstFreePort(n) == n, c.claimed) << c.left;
+    const std::optional<PortClaim> claim = dir.claim(n, mine);
+    EXPECT_EQ(claim.has_value(), c.claimed) << c.left;
+    if (claim) {
+      EXPECT_EQ(dir.resolve(n), mine) << c.left;
+    }
+  }
+}
+
+TEST(PortsDirectory, ALiveOwnersPortIsNotTakenAndItsEndLeavesNothing) {
+  TempDir tmp;
+  const fs::path ports = tmp.path() / "ports";
+  const PortsDirectory dir(ports, tmp.path() / "dev");
+  {
+    const std::optional<PortClaim> live = dir.claim(1, "/dev/pts/7");
+    ASSERT_TRUE(live);
+    EXPECT_FALSE(dir.claim(1, "/dev/pts/8"));
+    EXPECT_EQ(dir.firstFreePort(), 2);
+    EXPECT_EQ(dir.publish("/dev/pts/8").number(), 2);
+    EXPECT_EQ(dir.resolve(1), fs::path("/dev/pts/7"));
+  }
+  EXPECT_TRUE(fs::is_empty(ports));
 }
 
 // ---------------------------------------------------------------------------------

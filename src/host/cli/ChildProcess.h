@@ -1,6 +1,8 @@
 #pragma once
 // A program started by this one (the simulator, the bus daemon, the server's
-// registration); killed when dropped while still running.
+// registration); killed when dropped while still running, and sent SIGTERM when this
+// process ends without dropping it (killed outright), so that nothing it started outlives
+// it.
 #include <sys/types.h>
 
 #include <chrono>
@@ -42,6 +44,23 @@ class ChildProcess {
   pid_t pid_ = -1;
   bool exited_ = false;
   int code_ = -1;
+};
+
+// A pipe whose ends children do not inherit (unless one is handed over as `extraFd`).
+class Pipe {
+ public:
+  // Throws std::runtime_error.
+  Pipe();
+  ~Pipe();
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  int readEnd() const { return fds_[0]; }
+  int writeEnd() const { return fds_[1]; }
+  // This process's copy: a reader sees the end once the children's copies are closed.
+  void closeWriteEnd();
+
+ private:
+  int fds_[2];
 };
 
 // Everything in a file a child wrote to (its output, its log); empty when there is none.

@@ -1,13 +1,12 @@
 // The demo: the simulator on a pseudo-terminal, the server activated on the session bus
 // (one of our own when none can start it), and a live view of the simulated controller.
-// Whatever it starts it ends, and whatever it makes it removes, on every way out.
+// Whatever it starts it ends, and whatever it makes it removes, on every way out; killed
+// outright, what it started ends with it, and the next demo removes its directory.
 #include "host/cli/QuorvanDemo.h"
 
 #include <fmt/format.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "client/Enums.h"
 #include "host/cli/ChildProcess.h"
 #include "host/cli/ClientCommands.h"
+#include "host/cli/DemoDirectory.h"
 #include "host/cli/DemoView.h"
 #include "host/cli/EcuClient.h"
 #include "host/cli/EcuSession.h"
@@ -49,29 +49,6 @@ bool await(Done done, milliseconds limit) {
 fs::path besideThisProgram(const char* name) {
   return fs::read_symlink("/proc/self/exe").parent_path() / name;
 }
-
-// A directory of our own under $TMPDIR, removed with everything in it.
-class TempDirectory {
- public:
-  TempDirectory() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = (fs::path(tmp && *tmp ? tmp : "/tmp") / "quorvan-demo-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::system_error(errno, std::generic_category(), "making a temporary directory");
-    }
-    path_ = pattern;
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // The session bus the demo runs on: the running one when it can start the server, else a
 // private one on which this program's server is registered.
@@ -204,7 +181,7 @@ int RunDemo(const CliOptions& o) {
   const milliseconds timeout = SecondsToMs(o.timeoutSeconds);
   // Torn down in reverse: the session closes its port, the client leaves (and the server
   // with it), the simulator ends, the bus stops, the directory goes.
-  TempDirectory temp;
+  DemoDirectory temp;
   DemoBus bus(temp.path(), timeout);
   DemoSimulator simulator(o.device, bus.ports(), temp.path(), timeout);
   fmt::print("ecusim: simulated {} controller on port {} ({})\n", DeviceName(o.device),

@@ -1,6 +1,5 @@
 #include "host/cli/SessionBusDaemon.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -71,27 +70,6 @@ void reapOrphans(milliseconds limit) {
     if (r == 0) std::this_thread::sleep_for(milliseconds(10));
   }
 }
-
-class Pipe {
- public:
-  Pipe() {
-    if (::pipe2(fds_, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
-  }
-  ~Pipe() {
-    closeWriteEnd();
-    ::close(fds_[0]);
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  int readEnd() const { return fds_[0]; }
-  int writeEnd() const { return fds_[1]; }
-  void closeWriteEnd() {
-    if (fds_[1] >= 0) ::close(std::exchange(fds_[1], -1));
-  }
-
- private:
-  int fds_[2];
-};
 
 std::unique_ptr<sdbus::IProxy> daemonProxy(sdbus::IConnection& connection) {
   return sdbus::createProxy(connection, kDaemonName, kDaemonPath);

@@ -190,39 +190,16 @@ class QuitOnSignals {
   MessageLoop::WatchId watch_ = 0;
 };
 
-// The port's link in the ports directory, removed again at the end (unless it has come to
-// name another device meanwhile).
-class PublishedPort {
- public:
-  PublishedPort(PortsDirectory ports, std::optional<int> wanted, std::filesystem::path device)
-      : ports_(std::move(ports)), device_(std::move(device)) {
-    if (!wanted) {
-      number_ = ports_.publish(device_);
-      return;
-    }
-    if (ports_.firstFreePort(*wanted) != *wanted) {
-      throw std::runtime_error(fmt::format("port {} is taken (see {} and /dev/ttyUSB{})", *wanted,
-                                           link(*wanted).string(), *wanted - 1));
-    }
-    number_ = *wanted;
-    ports_.publishAs(number_, device_);
-  }
-  ~PublishedPort() {
-    if (ports_.resolve(number_) == device_) ports_.unpublish(number_);
-  }
-  PublishedPort(const PublishedPort&) = delete;
-  PublishedPort& operator=(const PublishedPort&) = delete;
-
-  int number() const { return number_; }
-  std::filesystem::path link(int number) const {
-    return ports_.dir() / PortsDirectory::linkName(number);
-  }
-
- private:
-  PortsDirectory ports_;
-  std::filesystem::path device_;
-  int number_ = 0;
-};
+// The port's link in the ports directory, claimed for as long as the simulator runs (a
+// link left by one that was killed is taken over).
+PortClaim claimPort(const PortsDirectory& ports, std::optional<int> wanted,
+                    const std::filesystem::path& device) {
+  if (!wanted) return ports.publish(device);
+  if (auto claimed = ports.claim(*wanted, device)) return std::move(*claimed);
+  throw std::runtime_error(fmt::format("port {} is taken (see {} and /dev/ttyUSB{})", *wanted,
+                                       (ports.dir() / PortsDirectory::linkName(*wanted)).string(),
+                                       *wanted - 1));
+}
 
 void scheduleUnplug(Scheduler& loop, sim::SimLine& line, const SimulatorOptions& o) {
   if (!o.unplugAfter) return;
@@ -246,7 +223,7 @@ int simulate(const SimulatorOptions& o) {
   sim::SimLine line(world);
   const auto controller = makeController(line, o);
   sim::PtyBridge bridge(loop, line);
-  PublishedPort port(PortsDirectory::fromEnvironment(), o.port, bridge.devicePath());
+  const PortClaim port = claimPort(PortsDirectory::fromEnvironment(), o.port, bridge.devicePath());
   const std::uint64_t startUs = world.nowUs();
   if (o.verbose) {
     controller->setExchangeLog([&world, startUs](const std::string& exchange) {
@@ -257,7 +234,7 @@ int simulate(const SimulatorOptions& o) {
   Drift drift(loop, *controller);
   scheduleUnplug(world, line, o);
 
-  fmt::print("{}\n", PublishedPortLine(port.number(), port.link(port.number())));
+  fmt::print("{}\n", PublishedPortLine(port.number(), port.link()));
   std::fflush(stdout);
   fmt::print(stderr, "{}: {} controller on {} as port {}; Ctrl-C ends it\n", kProgram,
              DeviceName(o.device), bridge.devicePath().string(), port.number());
