@@ -18,6 +18,22 @@ inline constexpr const char* kServerProgram = QUORVAN_SERVER_EXE;
 inline constexpr const char* kClientProgram = QUORVAN_CLIENT_EXE;
 // Generous: only a stuck test waits this long.
 inline constexpr std::chrono::seconds kPatience{20};
+// What a program that gives up at a deadline may take beyond it, on a loaded machine.
+inline constexpr std::chrono::seconds kMargin{5};
+
+// Waits until a program has written `text` to `file`; false when it has not within
+// kPatience, or has ended without.
+inline bool awaitOutput(Child& program, const std::filesystem::path& file,
+                        const std::string& text) {
+  const auto end = std::chrono::steady_clock::now() + kPatience;
+  while (ReadFile(file).find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= end ||
+        program.waitExit(std::chrono::milliseconds(50))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // Removes the test's directory after everything in it has stopped.
 struct TestDirectory {

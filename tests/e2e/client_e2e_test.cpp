@@ -1,5 +1,9 @@
+#include <fmt/format.h>
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -84,6 +88,57 @@ TEST_F(ClientProgram, AClientWaitsForTheServerOfAnotherToEnd) {
   other.reset();  // its server ends with it
   const RunResult next = bus.run({kClientProgram, "ports", "--last", "1"});
   EXPECT_EQ(next.code, 0) << next.err;
+}
+
+// A server that does not answer (stopped outright, its name still owned) holds no
+// command beyond its deadline: each gives up after --timeout with one line on stderr and
+// exit code 1.
+TEST_F(ClientProgram, EveryCommandGivesUpOnAServerThatDoesNotAnswer) {
+  Child server({kServerProgram}, bus.env(), dir.path / "server.out", dir.path / "server.err");
+  EcuClient observer;
+  ASSERT_TRUE(awaitServerName(observer, true));
+  ::kill(server.pid(), SIGSTOP);  // killed stopped when the test ends
+  const auto image = dir.path / "image.bin";
+  std::ofstream(image) << std::string(64, '\x5A');
+
+  const std::vector<std::string> onPort = {"--device", "visteon", "--port", "1", "--timeout", "2"};
+  const auto withPort = [&](std::vector<std::string> args) {
+    args.insert(args.end(), onPort.begin(), onPort.end());
+    return args;
+  };
+  const std::vector<std::vector<std::string>> commands = {
+      {"ports", "--timeout", "2"},
+      withPort({"connect"}),
+      withPort({"watch", "--item", "1:0x10C:2:data", "--seconds", "1"}),
+      withPort({"faults"}),
+      withPort({"clear-faults"}),
+      withPort({"command", "1"}),
+      withPort({"flash", image.string()}),
+      withPort({"info", "1"}),
+      withPort({"ident"}),
+      {"demo", "--timeout", "2"},
+  };
+  auto env = bus.env();
+  env["TMPDIR"] = dir.path.string();  // the demo's directory
+  // All at once: each has the same deadline.
+  std::vector<std::unique_ptr<Child>> running;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    std::vector<std::string> argv{kClientProgram};
+    argv.insert(argv.end(), commands[i].begin(), commands[i].end());
+    running.push_back(std::make_unique<Child>(argv, env, dir.path / fmt::format("{}.out", i),
+                                              dir.path / fmt::format("{}.err", i)));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2) + kMargin;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const auto code = running[i]->waitExit(std::max(left, std::chrono::milliseconds(0)));
+    const std::string& command = commands[i].front();
+    EXPECT_EQ(code, std::optional<int>(1)) << command;
+    EXPECT_EQ(ReadFile(dir.path / fmt::format("{}.err", i)),
+              "quorvan: the server did not answer within 2 s\n")
+        << command;
+  }
 }
 
 TEST_F(HostFixture, ClientWithoutARegisteredServerSaysHowToRegisterIt) {

@@ -88,15 +88,7 @@ class DemoRun {
   fs::path err() const { return dir_ / "demo.err"; }
   std::string output() const { return ReadFile(out()) + ReadFile(err()); }
   // Waits until the demo has connected and shown the identification.
-  bool awaitConnected(Child& demo) const {
-    const auto end = std::chrono::steady_clock::now() + kPatience;
-    while (ReadFile(out()).find("idCustomer:") == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= end || demo.waitExit(std::chrono::milliseconds(50))) {
-        return false;
-      }
-    }
-    return true;
-  }
+  bool awaitConnected(Child& demo) const { return awaitOutput(demo, out(), "idCustomer:"); }
 
  private:
   fs::path dir_;

@@ -253,6 +253,30 @@ TEST_F(Simulator, ASimulatorOnThePortOfAKilledOneTakesItOver) {
   EXPECT_NE(r.out.find(kVisteonIds[0]), std::string::npos) << r.out;
 }
 
+// The server stops answering while a command waits for the link (to a controller that
+// never answers): the command still gives up at its deadline, with one line, and leaves.
+TEST_F(Simulator, ACommandWhoseServerStopsAnsweringMidWayEndsAtItsDeadline) {
+  startSimulator({"--silent"});
+  Child server({kServerProgram}, bus.env(), dir.path / "server.out", dir.path / "server.err");
+  EcuClient observer;
+  ASSERT_TRUE(awaitServerName(observer, true));
+  const auto err = dir.path / "connect.err";
+  Child connect({kClientProgram, "connect", "--device", "visteon", "--port", std::to_string(port),
+                 "--timeout", "3"},
+                bus.env(), dir.path / "connect.out", err);
+  ASSERT_TRUE(awaitOutput(connect, err, "status: ecuInitializing")) << ReadFile(err);
+  ::kill(server.pid(), SIGSTOP);  // killed stopped when the test ends
+
+  const auto code = connect.waitExit(std::chrono::seconds(3) + kMargin);
+  ASSERT_TRUE(code.has_value()) << "still waiting: " << ReadFile(err);
+  EXPECT_EQ(*code, 1);
+  const std::string said = ReadFile(err);  // the statuses seen, then why it gave up
+  EXPECT_EQ(said.find("quorvan: "), said.rfind("quorvan: ")) << said;
+  EXPECT_NE(said.find(fmt::format("quorvan: the link on port {} did not come up within 3 s", port)),
+            std::string::npos)
+      << said;
+}
+
 TEST_F(HostFixture, SimulatorOptionErrorsAreOneLineAndHelpExplainsThem) {
   const struct {
     std::vector<std::string> args;

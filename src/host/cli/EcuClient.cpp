@@ -19,10 +19,11 @@ extern "C" void onInterrupt(int) {
   gInterrupted = 1;
 }
 
-// Calls that run the line (an initialisation, a port scan, an erase) may take a while.
-constexpr std::chrono::seconds kCallTimeout{120};
-
 }  // namespace
+
+bool IsUnanswered(const sdbus::Error& error) {
+  return error.getName() == "org.freedesktop.DBus.Error.Timeout";
+}
 
 void Interruption::catchSignals() {
   struct sigaction action {};
@@ -49,6 +50,14 @@ class EcuClient::BusProxy final : public sdbus::ProxyInterfaces<EcuClient::Proxy
   ~BusProxy() { unregisterProxy(); }
   BusProxy(const BusProxy&) = delete;
   BusProxy& operator=(const BusProxy&) = delete;
+
+  void closePortWithoutWaiting() {
+    getProxy()
+        .callMethod("InitComm")
+        .onInterface(EcuClient::Proxy::INTERFACE_NAME)
+        .withArguments(std::int16_t{-1})
+        .dontExpectReply();
+  }
 
  private:
   // A signal the server sends with a value this side cannot read is dropped.
@@ -91,12 +100,15 @@ class EcuClient::BusProxy final : public sdbus::ProxyInterfaces<EcuClient::Proxy
   EcuEvents& events_;
 };
 
-EcuClient::EcuClient() : EcuClient(sdbus::createSessionBusConnection()) {}
+EcuClient::EcuClient(std::chrono::milliseconds callTimeout)
+    : EcuClient(sdbus::createSessionBusConnection(), callTimeout) {}
 
-EcuClient::EcuClient(std::unique_ptr<sdbus::IConnection> connection)
-    : connection_(std::move(connection)),
+EcuClient::EcuClient(std::unique_ptr<sdbus::IConnection> connection,
+                     std::chrono::milliseconds callTimeout)
+    : callTimeout_(std::max(callTimeout, kShortestCall)),
+      connection_(std::move(connection)),
       proxy_(std::make_unique<BusProxy>(*connection_, events_)) {
-  connection_->setMethodCallTimeout(kCallTimeout);
+  connection_->setMethodCallTimeout(callTimeout_);
 }
 
 EcuClient::~EcuClient() = default;
@@ -141,6 +153,9 @@ void EcuClient::FlashWrite(const std::string& block) {
 }
 Variant EcuClient::FlashIdent() {
   return FromBusVariant(proxy_->FlashIdent());
+}
+void EcuClient::closePortWithoutWaiting() {
+  proxy_->closePortWithoutWaiting();
 }
 
 void EcuClient::dispatchPending() {

@@ -5,6 +5,7 @@
 // Texts are byte strings here (the bus carries them through the text mapping).
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -37,13 +38,22 @@ class Interruption {
   static bool raised();
 };
 
+// Whether a call failed because its answer did not come in time.
+bool IsUnanswered(const sdbus::Error& error);
+
 class EcuClient {
  public:
   using Proxy = org::quorvan::EcuQuorvanBT1::clsBoschECU_proxy;
+  // Calls that run the line (an initialisation, a port scan, an erase) may take a while.
+  static constexpr std::chrono::milliseconds kLongestCall{120'000};
+  // The bus takes a timeout of 0 for "its default".
+  static constexpr std::chrono::milliseconds kShortestCall{1};
 
-  // On the session bus.
-  EcuClient();
-  explicit EcuClient(std::unique_ptr<sdbus::IConnection> connection);
+  // On the session bus. A call waits `callTimeout` at most for its answer, then throws
+  // an sdbus::Error that IsUnanswered() recognises.
+  explicit EcuClient(std::chrono::milliseconds callTimeout = kLongestCall);
+  explicit EcuClient(std::unique_ptr<sdbus::IConnection> connection,
+                     std::chrono::milliseconds callTimeout = kLongestCall);
   ~EcuClient();
   EcuClient(const EcuClient&) = delete;
   EcuClient& operator=(const EcuClient&) = delete;
@@ -65,6 +75,20 @@ class EcuClient {
   void TellClient(const std::string& note);
   void FlashWrite(const std::string& block);
   Variant FlashIdent();
+  // InitComm(-1) without waiting for the answer: a client that leaves has no use for it,
+  // and must not hang on a server that has stopped answering.
+  void closePortWithoutWaiting();
+
+  // Runs `calls` with their answers awaited until `deadline` at most (and never longer
+  // than the call timeout), for calls made within a wait of their own.
+  template <typename Calls>
+  decltype(auto) answeredBy(std::chrono::steady_clock::time_point deadline, Calls calls) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    connection_->setMethodCallTimeout(std::max(std::min(left, callTimeout_), kShortestCall));
+    const RestoredCallTimeout restored(*this);
+    return calls();
+  }
 
   // Hands on the signals that have arrived.
   void dispatchPending();
@@ -74,6 +98,15 @@ class EcuClient {
 
  private:
   class BusProxy;
+  struct RestoredCallTimeout {
+    explicit RestoredCallTimeout(EcuClient& c) : client(c) {}
+    ~RestoredCallTimeout() { client.connection_->setMethodCallTimeout(client.callTimeout_); }
+    RestoredCallTimeout(const RestoredCallTimeout&) = delete;
+    RestoredCallTimeout& operator=(const RestoredCallTimeout&) = delete;
+    EcuClient& client;
+  };
+
+  std::chrono::milliseconds callTimeout_;
   std::unique_ptr<sdbus::IConnection> connection_;
   EcuEvents events_;
   std::unique_ptr<BusProxy> proxy_;

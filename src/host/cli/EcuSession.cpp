@@ -149,7 +149,7 @@ void EcuSession::open() {
 void EcuSession::close() {
   if (!started_) return;
   started_ = false;
-  client_.proxy().InitComm(-1);
+  client_.closePortWithoutWaiting();
 }
 
 }  // namespace quorvan::host

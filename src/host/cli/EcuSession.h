@@ -51,7 +51,8 @@ class EcuSession {
   // status seen when the link does not come up in time.
   void open();
   // Closes the port (also when open() was not called: it arms the server's watchdog, whose
-  // presence check ends the server once this client has gone). Further calls do nothing.
+  // presence check ends the server once this client has gone), not waiting for the
+  // answer. Further calls do nothing.
   void close();
 
   std::int32_t lastStatus() const { return lastStatus_; }

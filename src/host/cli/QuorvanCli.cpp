@@ -113,6 +113,12 @@ QuorvanCli::QuorvanCli()
           "the first call starts the server). Each run is one client session: it connects, "
           "does its work and leaves, and the server ends once its client has gone.",
           "quorvan") {
+  app_.footer(
+      "Exit status: 0 when the command has done its work (watch and demo also when Ctrl-C "
+      "ends them); 1 when it failed, with a last line on stderr that says why, among them a "
+      "wait that reached --timeout: for the server, the link, an event, or an answer to a "
+      "call; 130 when Ctrl-C cut a wait short; another non-zero code for a mistake on the "
+      "command line.");
   app_.require_subcommand(1);
   app_.add_flag("--debug", options_.debug,
                 "Switch the server's DebugMode on (trace lines, trace file, alerts)");
@@ -125,7 +131,9 @@ QuorvanCli::QuorvanCli()
   ports->add_option("--last", options_.lastPort, "Last port number")
       ->capture_default_str()
       ->check(CLI::Range(1, 32767));
-  ports->add_option("--timeout", options_.timeoutSeconds, "Seconds to wait for the server to start")
+  ports
+      ->add_option("--timeout", options_.timeoutSeconds,
+                   "Seconds to wait for the server to start, and for each of its answers")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 
@@ -176,7 +184,8 @@ QuorvanCli::QuorvanCli()
       "Reprogram the controller with an image: FlashInit, FlashWrite of each block (the block "
       "size is what FlashInit answers; the last block may be shorter), then FlashVerify with "
       "the image's checksum: the 16-bit sum of all its bytes. The flash status is shown at "
-      "each step; on a failure or Ctrl-C the session is aborted (FlashAbort)",
+      "each step; on a failure or Ctrl-C the session is aborted (FlashAbort), unless the "
+      "server has stopped answering",
       CliCommand::Flash);
   addConnectOptions(flash);
   flash->add_option("FILE", options_.flashFile, "The image file")
@@ -200,7 +209,8 @@ QuorvanCli::QuorvanCli()
       "Run the demo: start the ECU simulator (ecusim) on a pseudo-terminal, a private session "
       "bus when none is running, and the server on it; connect, show the identification, "
       "then the simulated controller's values and fault codes live until Ctrl-C. Everything "
-      "it started is ended and removed when it ends",
+      "it started is ended and removed when it ends (killed outright, what it started ends "
+      "with it, and the next demo removes what it made)",
       CliCommand::Demo);
   demo->add_option("--device", options_.device, "The simulated controller: visteon or mse10")
       ->transform(numberFrom(parseDemoDevice, "DEVICE"))
@@ -208,7 +218,8 @@ QuorvanCli::QuorvanCli()
   demo->add_option("--seconds", options_.seconds, "Stop after this many seconds")
       ->check(CLI::PositiveNumber);
   demo->add_option("--timeout", options_.timeoutSeconds,
-                   "Seconds to wait for the simulator, the server and the link to come up")
+                   "Seconds to wait for the simulator, the server and the link to come up, "
+                   "and for each of the server's answers")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 }
@@ -228,7 +239,8 @@ void QuorvanCli::addConnectOptions(CLI::App* sub) {
       ->required()
       ->check(CLI::Range(1, 32767));
   sub->add_option("--timeout", options_.timeoutSeconds,
-                  "Seconds to wait for the server and for the link to come up")
+                  "Seconds to wait for the server and for the link to come up, for each of "
+                  "the server's answers and for each event the command waits for")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 }

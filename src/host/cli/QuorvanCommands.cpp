@@ -139,18 +139,21 @@ int runCommand(EcuClient& client, const CliOptions& o) {
   return *completed ? 0 : 1;
 }
 
-// Waits until the flash engine has finished the step it was given.
+// Waits until the flash engine has finished the step it was given. The looks at its state
+// are part of the wait: a server that stops answering them ends it at the same deadline.
 std::int32_t awaitFlashStep(EcuClient& client, const CliOptions& o, const char* step) {
-  auto& server = client.proxy();
-  std::int32_t mode = server.FlashStatus();
   const auto deadline = std::chrono::steady_clock::now() + SecondsToMs(o.timeoutSeconds);
+  const auto flashStatus = [&] {
+    return client.answeredBy(deadline, [&] { return client.proxy().FlashStatus(); });
+  };
+  std::int32_t mode = flashStatus();
   while (mode == flashBusy) {
     if (Interruption::raised()) throw Interrupted();
     if (std::chrono::steady_clock::now() >= deadline) {
       throw SessionError(fmt::format("{} did not finish within {} s", step, o.timeoutSeconds));
     }
     client.waitUntil([] { return false; }, kFlashPoll);
-    mode = server.FlashStatus();
+    mode = flashStatus();
   }
   return mode;
 }
@@ -204,15 +207,22 @@ void flashImage(EcuClient& client, const CliOptions& o, const std::string& image
   requireFlashReady(mode, "FlashVerify");
 }
 
+void abortFlash(EcuClient& client) {
+  try {
+    client.proxy().FlashAbort();
+    fmt::print(stderr, "flash session aborted\n");
+  } catch (const std::exception&) {
+  }
+}
+
 int runFlash(EcuClient& client, const CliOptions& o, const std::string& image) {
   try {
     flashImage(client, o, image);
+  } catch (const sdbus::Error& e) {
+    if (!IsUnanswered(e)) abortFlash(client);  // a server that does not answer is left alone
+    throw;
   } catch (...) {
-    try {
-      client.proxy().FlashAbort();
-      fmt::print(stderr, "flash session aborted\n");
-    } catch (const std::exception&) {
-    }
+    abortFlash(client);
     throw;
   }
   return 0;
@@ -271,12 +281,14 @@ int runConnected(EcuClient& client, const CliOptions& o) {
 
 int run(const CliOptions& o) {
   if (o.command == CliCommand::Demo) return RunDemo(o);
-  EcuClient client;
+  EcuClient client(SecondsToMs(o.timeoutSeconds));
   if (o.command == CliCommand::Ports) return runPorts(client, o);
   return runConnected(client, o);
 }
 
-std::string busErrorText(const sdbus::Error& e) {
+std::string busErrorText(const sdbus::Error& e, const CliOptions& o) {
+  if (IsUnanswered(e))
+    return fmt::format("the server did not answer within {} s", o.timeoutSeconds);
   std::string text = fmt::format("{} [{}]", e.getMessage(), e.getName());
   if (e.getName() == "org.freedesktop.DBus.Error.ServiceUnknown") {
     text += fmt::format(" (is the server registered? run: EcuQuorvanBT --regserver)");
@@ -298,7 +310,7 @@ int QuorvanMain(int argc, char** argv) {
     fmt::print(stderr, "quorvan: interrupted\n");
     return kInterruptedExit;
   } catch (const sdbus::Error& e) {
-    fmt::print(stderr, "quorvan: {}\n", busErrorText(e));
+    fmt::print(stderr, "quorvan: {}\n", busErrorText(e, cli.options()));
   } catch (const std::exception& e) {
     fmt::print(stderr, "quorvan: {}\n", e.what());
   }

@@ -55,7 +55,7 @@ fs::path besideThisProgram(const char* name) {
 class DemoBus {
  public:
   DemoBus(const fs::path& temp, milliseconds timeout) : ports_(PortsDirectory::fromEnvironment()) {
-    if (auto running = runningBusThatStartsTheServer()) {
+    if (auto running = runningBusThatStartsTheServer(timeout)) {
       connection_ = std::move(running);
       return;
     }
@@ -69,10 +69,11 @@ class DemoBus {
   std::string description() const { return daemon_ ? "a private session bus" : "the session bus"; }
 
  private:
-  static std::unique_ptr<sdbus::IConnection> runningBusThatStartsTheServer() {
+  static std::unique_ptr<sdbus::IConnection> runningBusThatStartsTheServer(milliseconds timeout) {
     std::unique_ptr<sdbus::IConnection> connection;
     try {
       connection = sdbus::createSessionBusConnection();
+      connection->setMethodCallTimeout(timeout);
       if (!IsActivatable(*connection, kBusName)) return nullptr;
     } catch (const sdbus::Error&) {
       return nullptr;  // none running
@@ -188,7 +189,7 @@ int RunDemo(const CliOptions& o) {
              simulator.port(), simulator.link().string());
 
   DemoScreen screen;
-  EcuClient client(bus.takeConnection());
+  EcuClient client(bus.takeConnection(), timeout);
   CliOptions onSimulator = o;
   onSimulator.port = static_cast<std::int16_t>(simulator.port());
   EcuSession session(client, SessionOptionsFor(onSimulator),

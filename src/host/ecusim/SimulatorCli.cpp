@@ -104,7 +104,9 @@ SimulatorCli::SimulatorCli()
           "time behind a pseudo-terminal. It publishes the terminal as serial port N (the "
           "link comN in $QUORVAN_PORTS, by default ~/.local/share/quorvan/ports), prints "
           "\"N LINK\" on one line, and serves until Ctrl-C or SIGTERM, when it removes the "
-          "link. Its values drift slowly (engine speed, throttle, temperatures) and it holds "
+          "link (beside it, .comN.owner records the owner while it runs: the link of a "
+          "simulator that was killed is taken over by the next). Its values drift slowly (engine "
+          "speed, throttle, temperatures) and it holds "
           "two stored fault codes.",
           "ecusim") {
   options_.device = ecuVisteon;
@@ -124,7 +126,9 @@ SimulatorCli::SimulatorCli()
           },
           "DEVICE"))
       ->default_str("visteon");
-  app_.add_option("--port", options_.port, "Publish as this port number (default: the first free)")
+  app_.add_option("--port", options_.port,
+                  "Publish as this port number (default: the first free); refused while another "
+                  "program holds it")
       ->check(CLI::Range(1, 32767));
   app_.add_flag("--verbose", options_.verbose,
                 "Print one line per exchange with the server (requests and answers in hex)");
