@@ -86,6 +86,7 @@ void BuildAndSendPacket(frmCommThread& f, VisteonLink& v, const std::string& req
   const std::string packet = FramePacket(request, flashActive(f));
   f.commSerial.setInBufferCount(0);
   f.blockBuf.clear();
+  v.discardedBytes = 0;
   v.isoTxFrame = packet;
   f.CommOutStr(packet);
   if (request.empty() || byteOf(request, 0) != kTransferData) f.LogIt("> " + PktToHex(packet));
@@ -137,7 +138,8 @@ void WaitForEchoback(frmCommThread& f, VisteonLink& v) {
 namespace {
 // Bytes that are not a whole reply are consumed: read again, they would pass for the
 // next reply.
-void consumeUnreadBytes(frmCommThread& f) {
+void consumeUnreadBytes(frmCommThread& f, VisteonLink& v) {
+  v.discardedBytes += f.blockBuf.size();  // the controller did send something
   f.blockBuf.clear();
 }
 }  // namespace
@@ -150,7 +152,7 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
   f.globals.gInitStep = "before getting first 2 of reply: " + PktToHex(f.blockBuf);
   if (f.timeOut) {
     f.LogIt("*** timedOut: " + f.globals.gInitStep);
-    consumeUnreadBytes(f);
+    consumeUnreadBytes(f, v);
     return false;
   }
   int len = ReplyPacketLength(byteOf(f.blockBuf, 0), v.isoLastRequest);
@@ -161,7 +163,7 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
     f.LogIt("** Discarding badly formatted packet: " + PktToHex(f.blockBuf) + "; lenByte=0");
     f.ReportError("Unknown packet format: " + PktToHex(f.blockBuf) + "; DISCARDING!",
                   mb::vbCritical, "Quorvan");
-    consumeUnreadBytes(f);
+    consumeUnreadBytes(f, v);
     return false;
   }
   const auto L = static_cast<std::size_t>(len);
@@ -171,7 +173,7 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
   if (f.timeOut) {
     f.LogIt("*** died before receiving full reply, wanted " + std::to_string(len) + ", got " +
             PktToHex(f.blockBuf));
-    consumeUnreadBytes(f);
+    consumeUnreadBytes(f, v);
     return false;
   }
   const std::string_view packet = std::string_view(f.blockBuf).substr(0, L);
@@ -180,7 +182,7 @@ bool WaitForReply(frmCommThread& f, VisteonLink& v) {
     ++v.badReplies;
     f.LogIt("** Discarding reply with a wrong checksum: " + PktToHex(packet) + " (" +
             std::to_string(v.badReplies) + " so far)");
-    consumeUnreadBytes(f);
+    consumeUnreadBytes(f, v);
     return false;
   }
   f.LogIt("< " + PktToHex(packet));

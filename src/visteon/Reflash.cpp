@@ -82,7 +82,8 @@ bool closeBlock(frmCommThread& f, VisteonLink& v) {
   ClearAbortOnError(f.commSerial);
   f.waits.WaitFor(200);
   SendCommand(f, v, v.requests.reqTransferExit);
-  if (f.blockBuf.empty() && f.timeOut && f.iOverrun == 0) return false;
+  // Any answer at all, even one cut short, shows the controller took the block.
+  if (f.blockBuf.empty() && v.discardedBytes == 0 && f.timeOut && f.iOverrun == 0) return false;
   SendCommand(f, v, v.requests.reqBlockCheckStart);
   if (f.timeOut) return false;
   SendCommand(f, v, v.requests.reqBlockCheckStop);

@@ -25,7 +25,9 @@ struct VisteonLink {
   std::string isoTxFrame;
   std::int16_t replyLength = 0;
   std::uint32_t replyTimeout = 2000;  // reply wait while a flash operation is active
-  std::int32_t badReplies = 0;        // replies discarded for a wrong checksum
+  std::int32_t badReplies = 0;
+  std::size_t discardedBytes = 0;  // bytes of the last exchange's reply that were not used //
+                                   // replies discarded for a wrong checksum
 
   // ---- Request loop ----
   std::int32_t curItemAddr = 0;
