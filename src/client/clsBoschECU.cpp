@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "client/InfoDump.h"
+#include "runtime/FlashSession.h"
 #include "runtime/frmCommThread.h"
 #include "serial/PortDiscovery.h"
 #include "trace/Text.h"
@@ -220,8 +221,7 @@ bool clsBoschECU::blockFits(const std::string& dataBlock) {
   if (!dataBlock.empty() && dataBlock.size() <= most) return true;
   form()->LogToList("## FlashWrite refused: a block of " + std::to_string(dataBlock.size()) +
                     " bytes (this controller takes 1 to " + std::to_string(most) + ")");
-  ecuFlashMode = flashFailedWrite;
-  TellClient("flashStatus=" + std::to_string(flashFailedWrite));
+  NotifyFlashStatus(*form(), flashFailedWrite);
   return false;
 }
 

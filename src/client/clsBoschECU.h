@@ -15,9 +15,9 @@
 
 namespace quorvan {
 
-// The event interface (connection point) of the class.
 class Family;
 
+// The event interface (connection point) of the class.
 class __clsBoschECU {  // NOLINT(bugprone-reserved-identifier): the published name
  public:
   virtual ~__clsBoschECU() = default;

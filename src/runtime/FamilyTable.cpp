@@ -49,8 +49,7 @@ FamilyTable::FamilyTable(FamilyTable&&) noexcept = default;
 FamilyTable& FamilyTable::operator=(FamilyTable&&) noexcept = default;
 FamilyTable::~FamilyTable() = default;
 
-void FamilyTable::addRow(std::initializer_list<std::int32_t> devices,
-                         std::unique_ptr<Family> family) {
+void FamilyTable::add(std::initializer_list<std::int32_t> devices, std::unique_ptr<Family> family) {
   rows_.push_back(Row{std::vector<std::int32_t>(devices), std::move(family)});
 }
 

@@ -19,13 +19,8 @@ class FamilyTable {
   FamilyTable& operator=(FamilyTable&&) noexcept;
   ~FamilyTable();
 
-  // Adds a row; returns the family so the caller can keep a typed reference.
-  template <typename F>
-  F& add(std::initializer_list<std::int32_t> devices, std::unique_ptr<F> family) {
-    F& ref = *family;
-    addRow(devices, std::move(family));
-    return ref;
-  }
+  // Adds the row of a family and the device values that select it.
+  void add(std::initializer_list<std::int32_t> devices, std::unique_ptr<Family> family);
 
   // The family that serves the device value (the "not served" row when none does).
   Family& forDevice(std::int32_t device) const;
@@ -37,8 +32,6 @@ class FamilyTable {
     std::vector<std::int32_t> devices;
     std::unique_ptr<Family> family;
   };
-  void addRow(std::initializer_list<std::int32_t> devices, std::unique_ptr<Family> family);
-
   std::vector<Row> rows_;
   std::unique_ptr<Family> notServed_;
 };
