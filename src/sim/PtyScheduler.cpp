@@ -16,10 +16,10 @@ Scheduler::EventId PtyScheduler::schedule(std::uint64_t atUs, std::function<void
   auto self = std::make_shared<EventId>(0);
   const EventId id = loop_.schedule(atUs, [this, atUs, self, fn = std::move(fn)] {
     pending_.erase(*self);
-    const std::optional<std::uint64_t> outer = std::exchange(running_, atUs);
+    const std::uint64_t outer = std::exchange(running_, atUs);
     struct Restore {
-      std::optional<std::uint64_t>& running;
-      std::optional<std::uint64_t> outer;
+      std::uint64_t& running;
+      std::uint64_t outer;
       ~Restore() { running = outer; }
     } restore{running_, outer};
     fn();

@@ -7,7 +7,7 @@
 // coming in from the terminal) the time is the loop's.
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <limits>
 #include <set>
 
 #include "platform/MessageLoop.h"
@@ -22,13 +22,16 @@ class PtyScheduler final : public Scheduler {
   PtyScheduler(const PtyScheduler&) = delete;
   PtyScheduler& operator=(const PtyScheduler&) = delete;
 
-  std::uint64_t nowUs() override { return running_ ? *running_ : loop_.nowUs(); }
+  std::uint64_t nowUs() override { return running_ != kNoEvent ? running_ : loop_.nowUs(); }
   EventId schedule(std::uint64_t atUs, std::function<void()> fn) override;
   void cancel(EventId id) override;
 
  private:
+  // running_ outside events: no event is ever due this late.
+  static constexpr std::uint64_t kNoEvent = std::numeric_limits<std::uint64_t>::max();
+
   MessageLoop& loop_;
-  std::optional<std::uint64_t> running_;  // the instant of the event being run
+  std::uint64_t running_ = kNoEvent;  // the instant of the event being run
   std::set<EventId> pending_;
 };
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <system_error>
 
 #include "client/InfoDump.h"
+#include "support/Regex.h"
 #include "trace/TraceFixture.h"
 
 namespace quorvan {

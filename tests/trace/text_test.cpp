@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <limits>
-#include <regex>
 #include <string>
 
+#include "support/Regex.h"
 #include "trace/Text.h"
 
 namespace quorvan {

@@ -2,11 +2,11 @@
 
 #include <limits>
 #include <new>
-#include <regex>
 #include <stdexcept>
 #include <system_error>
 
 #include "platform/SerialDevice.h"
+#include "support/Regex.h"
 #include "trace/TraceFixture.h"
 
 namespace quorvan {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,8 +59,8 @@ TEST_F(VisteonSession, WatchedItemsArePolledAtTheirRatesWithTheControllersValues
   std::map<int, int> count;
   for (const auto& d : events.data) {
     ++count[d.itemNum];
-    const Variant expected(std::int32_t{d.itemNum == 1 ? 0x1AF8 : 0x5A});
-    EXPECT_EQ(d.value, expected) << d.itemNum;
+    const std::int32_t expected = d.itemNum == 1 ? 0x1AF8 : 0x5A;
+    EXPECT_THAT(d.value.value, ::testing::VariantWith<std::int32_t>(expected)) << d.itemNum;
   }
   ASSERT_FALSE(events.flags.empty());
   EXPECT_EQ(events.flags.front().rawFlags, 0x0BB8);
