@@ -67,6 +67,19 @@ bool frmCommThread::ConnectionIsBad() {
   return bad;
 }
 
+// A flash request stored while the request timer ran is lost when an initialisation
+// that finds no controller stops the timer before the request's tick: the reflash then
+// never ends, and with it neither the client's flashBusy nor the watchdog's rest. The
+// timer goes on again so the request runs (an abort re-initialises the link).
+void frmCommThread::resumeStrandedFlashRequest() {
+  const bool flashRequest =
+      commandRequested >= cmd::kFlashInit && commandRequested <= cmd::kFlashIdent;
+  if (!flashRequest || tmrSampleRate.Enabled()) return;
+  LogIt("** flash request " + std::to_string(commandRequested) +
+        " was waiting with the request timer off; timer on again");
+  tmrSampleRate.setEnabled(true);
+}
+
 void frmCommThread::tmrWatchDog_Timer() {
   if (haveShutDown) return;
   const std::uint32_t interval = tmrWatchDog.Interval();
@@ -77,6 +90,7 @@ void frmCommThread::tmrWatchDog_Timer() {
   bActive = false;
   if (flashMode() != flashIdle) {
     DieIfNoClients();  // a reflash handles its own time-outs
+    resumeStrandedFlashRequest();
     return;
   }
   if (activity) {

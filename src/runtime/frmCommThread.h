@@ -141,6 +141,7 @@ class frmCommThread {
 
   // ---- Timer handlers ----
   void tmrWatchDog_Timer();
+  void resumeStrandedFlashRequest();
   void tmrSampleRate_Timer();  // one unit of work of the active family
   void TraceSampleTick();      // the tick's trace line
   void tmrKeepAlive_Timer() {}

@@ -140,5 +140,21 @@ TEST_F(VisteonReflash, TheCalibrationTextIsUploaded) {
   EXPECT_EQ(ecu.ecuResults.rfind("CAL 2005 V92C TOURING", 0), 0u);
 }
 
+// A flash request the client made just before an initialisation that found no
+// controller (which stops the request timer) still runs once the controller answers: the
+// client is never left at flashBusy with nothing to end it, and the link comes back.
+TEST_F(VisteonReflash, AFlashRequestOutlivesAFailedInitialisation) {
+  ASSERT_TRUE(connect());
+  ecuSim.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
+  ecu.FlashInit();
+  ecu.FlashAbort();
+  ecu.InitComm(1);
+  ASSERT_FALSE(form().tmrSampleRate.Enabled()) << traceDump();
+  ecuSim.clearInjections();
+  runFor(10'000);
+  EXPECT_EQ(ecu.FlashStatus(), flashIdle) << traceDump();
+  EXPECT_EQ(events.statuses.back(), ecuCommOK) << traceDump();
+}
+
 }  // namespace
 }  // namespace quorvan::testing
