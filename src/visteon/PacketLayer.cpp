@@ -24,7 +24,7 @@ bool flashActive(const frmCommThread& f) {
   return f.flashMode() != flashIdle;
 }
 
-std::uint8_t byteOf(const std::string& s, std::size_t i) {
+std::uint8_t byteOf(std::string_view s, std::size_t i) {
   return static_cast<std::uint8_t>(s[i]);
 }
 
@@ -225,6 +225,21 @@ bool CheckConnection(frmCommThread& f) {
   return was;
 }
 
+bool AnswersRequest(std::string_view reply, std::string_view request) {
+  constexpr std::uint8_t kNegative = 0x7F;
+  constexpr std::uint8_t kPositive = 0x40;
+  constexpr std::uint8_t kCurrentData = 0x01;
+  constexpr std::uint8_t kFreezeFrame = 0x02;
+  if (reply.empty() || request.empty()) return false;
+  const std::uint8_t service = byteOf(request, 0);
+  if (byteOf(reply, 0) == kNegative) return reply.size() >= 2 && byteOf(reply, 1) == service;
+  if (byteOf(reply, 0) != static_cast<std::uint8_t>(service + kPositive)) return false;
+  if (service == kCurrentData || service == kFreezeFrame) {
+    return request.size() >= 2 && reply.size() >= 2 && byteOf(reply, 1) == byteOf(request, 1);
+  }
+  return true;
+}
+
 std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
                          bool noReply) {
   for (int busy = 0;; ++busy) {
@@ -242,6 +257,13 @@ std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& re
     }
     if (f.lastEcuStatus == ecuNoCableOrPower) f.StatusNotify(ecuCommOK);
     if (!replied) return kExchangeNoReply;  // malformed: nothing to classify
+    if (!AnswersRequest(f.replyBuffer, request)) {
+      ++v.badReplies;
+      f.LogIt("** Discarding a reply that does not answer " + PktToHex(request) + ": " +
+              PktToHex(f.replyBuffer));
+      f.replyBuffer.clear();
+      return kExchangeNoReply;
+    }
     // Only a reply read whole and correct shows the link works (the watchdog reads it).
     f.activity = true;
     const int r = ResponseResult(ResponseCode(f));

@@ -4,6 +4,7 @@
 // single-wire line echoes every byte sent, then the controller's reply follows.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quorvan {
 
@@ -29,6 +30,12 @@ std::string FramePacket(const std::string& request, bool flashActive);
 // Reply packet length from its first byte (and the request for SAE J1979 replies);
 // 0 when the packet is malformed.
 int ReplyPacketLength(std::uint8_t firstByte, const std::string& lastRequest);
+
+// The reply is the controller's answer to this request: its positive answer (the
+// service plus 0x40; for current and freeze-frame data also the same PID) or a refusal of
+// this service (7F and the service). Anything else is a late or stray reply to another
+// request and says nothing about this one.
+bool AnswersRequest(std::string_view reply, std::string_view request);
 
 std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
                          bool noReply = false);

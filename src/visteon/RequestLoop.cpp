@@ -34,24 +34,28 @@ void reportAnswering(frmCommThread& f) {
   }
 }
 
+// A reading of one or two bytes from position `at` of the controller's answer; -1 when
+// there is no answer or it is too short (a refusal or half a reading is no value).
+std::int32_t readingAt(const frmCommThread& f, std::int32_t exchange, std::int16_t at, bool wide) {
+  if (exchange != kExchangeOk) return -1;
+  const std::int32_t high = GetReplyByte(f, at);
+  if (high < 0 || !wide) return high;
+  const std::int32_t low = GetReplyByte(f, static_cast<std::int16_t>(at + 1));
+  return low < 0 ? -1 : high * 256 + low;
+}
+
 void deliverValue(frmCommThread& f, std::int32_t value) {
   if (value >= 0 && f.objBoschECU) f.objBoschECU->PacketNotify(Variant(value));
 }
 
 void readCurrentData(frmCommThread& f, VisteonLink& v, std::int16_t pid) {
-  SendCommand(f, v, Bytes({0x01, pid}));
-  std::int32_t value = GetReplyByte(f, 3);
-  if (value >= 0 && pid == kPidEngineSpeed) value = value * 256 + GetReplyByte(f, 4);
-  deliverValue(f, value);
+  const std::int32_t exchange = SendCommand(f, v, Bytes({0x01, pid}));
+  deliverValue(f, readingAt(f, exchange, 3, pid == kPidEngineSpeed));
 }
 
 void readFreezeFrame(frmCommThread& f, VisteonLink& v, std::int16_t pid) {
-  SendCommand(f, v, Bytes({0x02, pid, 0x00}));
-  std::int32_t value = GetReplyByte(f, 4);
-  if (value >= 0 && (pid == kPidEngineSpeed || pid == kPidFuelStatus)) {
-    value = value * 256 + GetReplyByte(f, 5);
-  }
-  deliverValue(f, value);
+  const std::int32_t exchange = SendCommand(f, v, Bytes({0x02, pid, 0x00}));
+  deliverValue(f, readingAt(f, exchange, 4, pid == kPidEngineSpeed || pid == kPidFuelStatus));
 }
 
 // Reads the stored fault list over as many reply packets as the controller sends, and
@@ -71,7 +75,8 @@ bool readFaultList(frmCommThread& f, VisteonLink& v) {
       read = false;
       break;
     }
-    read = WaitForReply(f, v);
+    // A following packet belongs to the list only if it is a fault-list answer too.
+    read = WaitForReply(f, v) && AnswersRequest(f.replyBuffer, std::string(1, '\x03'));
   }
   f.LogToList("-------------");
   if (!read) {

@@ -95,5 +95,30 @@ TEST(Format, SmallConversions) {
   EXPECT_EQ(ByteAt(B({7}), 2), -1);
 }
 
+TEST(Framing, AReplyAnswersOnlyItsOwnRequest) {
+  const struct {
+    std::string reply;
+    std::string request;
+    bool answers;
+  } cases[] = {
+      {B({0x41, 0x0C, 0x1A, 0xF8}), B({0x01, 0x0C}), true},
+      {B({0x41, 0x05, 0x5A}), B({0x01, 0x0C}), false},  // another PID's reading
+      {B({0x42, 0x0C, 0x00, 0x0B, 0xB8}), B({0x02, 0x0C, 0x00}), true},
+      {B({0x41, 0x0C, 0x1A, 0xF8}), B({0x02, 0x0C, 0x00}), false},
+      {B({0x7F, 0x01, 0x12}), B({0x01, 0x0C}), true},  // a refusal of this service
+      {B({0x7F, 0x31, 0x22}), B({0x01, 0x0C}), false},
+      {B({0x7F}), B({0x01, 0x0C}), false},
+      {B({0x43, 0x01, 0x23, 0, 0, 0, 0}), B({0x03}), true},
+      {B({0x44}), B({0x03}), false},
+      {B({0x71, 0x02, 0x00}), B({0x31, 0x02}), true},
+      {B({0xE0}), B({0xA0}), true},  // the reflash ping
+      {"", B({0x01, 0x0C}), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AnswersRequest(c.reply, c.request), c.answers)
+        << PktToHex(c.reply) << "for " << PktToHex(c.request);
+  }
+}
+
 }  // namespace
 }  // namespace quorvan

@@ -103,5 +103,22 @@ TEST_F(HostileLine, RapidInitCallsEndWithTheLinksTrueStatus) {
   }
 }
 
+// A reply that comes after its request was given up is taken in by the next exchange;
+// it answers another item's request, so it is no value of this one. A refusal is no
+// value either.
+TEST_F(HostileLine, AStrayOrRefusingReplyIsNoValue) {
+  ecuSim.setPid(0x05, 0x5A);
+  pollEngineSpeed();
+  ecu.AddItem(2, 0x0105, 1, ecuData);
+  ecu.Watch(2, 1);
+  ecuSim.injectLateReply(0x01, 450'000, 6);
+  ecuSim.injectNegative(0x01, 0x12, 4);
+  runFor(10'000);
+  ASSERT_FALSE(events.data.empty());
+  for (const auto& d : events.data) {
+    EXPECT_EQ(d.value, Variant(std::int32_t{d.itemNum == 1 ? 0x1234 : 0x5A})) << d.itemNum;
+  }
+}
+
 }  // namespace
 }  // namespace quorvan::testing
