@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -116,7 +117,8 @@ TEST_F(HostileLine, AStrayOrRefusingReplyIsNoValue) {
   runFor(10'000);
   ASSERT_FALSE(events.data.empty());
   for (const auto& d : events.data) {
-    EXPECT_EQ(d.value, Variant(std::int32_t{d.itemNum == 1 ? 0x1234 : 0x5A})) << d.itemNum;
+    const std::int32_t expected = d.itemNum == 1 ? 0x1234 : 0x5A;
+    EXPECT_THAT(d.value.value, ::testing::VariantWith<std::int32_t>(expected)) << d.itemNum;
   }
 }
 
