@@ -1,92 +1,16 @@
 #pragma once
-// A whole server on the virtual clock: platform services, the client class and its
-// comm form, with the events a client would receive recorded.
+// A whole server on the virtual clock, with the events a client would receive recorded.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <memory>
-
-#include "app/Families.h"
-#include "client/clsBoschECU.h"
-#include "runtime/frmCommThread.h"
 #include "support/EventRecorder.h"
+#include "support/ServerWorld.h"
 
 namespace quorvan::testing {
 
-// A machine without serial ports.
-class NoPortsBackend final : public SerialBackend {
- public:
-  std::unique_ptr<SerialDevice> open(int) override {
-    throw SerialError(comm::comPortInvalid, "Invalid port number");
-  }
-  bool isModemPort(int) override { return false; }
-};
-
-// Hands the server's port requests to whatever machine the test sets up.
-class ForwardingBackend final : public SerialBackend {
- public:
-  explicit ForwardingBackend(SerialBackend& target) : target(&target) {}
-  std::unique_ptr<SerialDevice> open(int n) override { return target->open(n); }
-  bool isModemPort(int n) override { return target->isModemPort(n); }
-  SerialBackend* target;
-};
-
-inline std::filesystem::path FreshTempDir() {
-  static int counter = 0;
-  auto dir = std::filesystem::temp_directory_path() /
-             ("quorvan-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-class ServerFixture : public ::testing::Test {
+class ServerFixture : public ::testing::Test, public ServerWorld {
  protected:
-  ServerFixture()
-      : driveRoot(FreshTempDir()),
-        driveC(driveRoot),
-        platform{clock, loop, serial, windows, alerts, driveC, process},
-        ecu(platform, globals) {
-    globals.makeFamilies = MakeFamilyTable;
-    ecu.addSink(&events);
-  }
-  ~ServerFixture() override { std::filesystem::remove_all(driveRoot); }
+  ServerFixture() { ecu.addSink(&events); }
 
-  // RunTask(false): the comm form is loaded and CommStatus(ecuReady) raised.
-  frmCommThread& start() {
-    ecu.RunTask(false);
-    return *globals.frmHidden;
-  }
-  frmCommThread& form() { return *globals.frmHidden; }
-  std::uint32_t ms() { return clock.timeGetTime(); }
-  void runFor(std::uint32_t msToRun) { loop.runFor(msToRun); }
-
-  // Points drive C below a regular file, so that nothing can be written there.
-  void makeDriveCUnwritable() {
-    const auto blocker = driveRoot / "not-a-directory";
-    std::ofstream(blocker) << "a file where drive C's parent should be";
-    driveC = DriveC(blocker / "c");
-  }
-
-  // Names the client and gives it a window, so presence checks find it.
-  void nameClient(const std::string& caption) {
-    windows.add(kClientWindowClass, caption);
-    ecu.setClientName(caption);
-  }
-
-  VirtualClock clock;
-  MessageLoop loop{clock};
-  NoPortsBackend noPorts;
-  ForwardingBackend serial{noPorts};
-  InMemoryWindowDirectory windows;
-  CapturingAlerts alerts;
-  std::filesystem::path driveRoot;  // removed with everything below it
-  DriveC driveC;
-  RecordingProcessControl process;
-  Platform platform;
-  modGlobals globals;
-  clsBoschECU ecu;
   EventRecorder events;
 };
 

@@ -1,0 +1,260 @@
+#include "SwarmRun.h"
+
+#include <fmt/format.h>
+
+#include <functional>
+
+#include "Checker.h"
+#include "SwarmClient.h"
+#include "client/Enums.h"
+#include "platform/Process.h"
+#include "support/SimServerWorld.h"
+
+namespace quorvan::swarm {
+
+namespace {
+
+constexpr std::uint32_t kSliceMs = 1000;
+constexpr std::size_t kBlockBufLimit = 64 * 1024;
+
+class SwarmRun {
+ public:
+  explicit SwarmRun(const RunOptions& o)
+      : rng_(o.seed),
+        device_(rng_.pick(SwarmDevices())),
+        family_(MakeSwarmFamily(device_, server_.line(), rng_)),
+        checker_(server_.clock, *family_, truth_),
+        client_(server_, *family_, truth_, checker_, rng_) {
+    hostileUs_ =
+        static_cast<std::uint64_t>(o.minutes ? *o.minutes : rng_.between(5, 30)) * 60'000'000;
+    result_.seed = o.seed;
+    result_.family = family_->name();
+    server_.ecu.addSink(&checker_);
+    if (o.journal) checker_.keepJournal();
+    trace_ = o.trace;
+    if (trace_) client_.forceDebug();
+  }
+  ~SwarmRun() { server_.ecu.removeSink(&checker_); }
+  SwarmRun(const SwarmRun&) = delete;
+  SwarmRun& operator=(const SwarmRun&) = delete;
+
+  RunResult run() {
+    const std::uint64_t startUs = now();
+    hostileEndUs_ = startUs + hostileUs_;
+    seedTheWorld();
+    chooseMisbehaviour();
+    client_.start(hostileEndUs_);
+    while (!ended_ && now() < hostileEndUs_) slice();
+    if (!ended_ && !client_.gone()) calm();
+    while (!ended_ && client_.gone() && now() < hostileEndUs_ + kSliceMs * 1000ULL * 10) slice();
+    result_.linkSeconds = static_cast<double>(now() - startUs) / 1e6;
+    result_.violations = checker_.violations();
+    result_.journal = checker_.journalLines();
+    if (trace_ && server_.globals.frmHidden) result_.trace = server_.form().trace.lstTrace();
+    return result_;
+  }
+
+ private:
+  std::uint64_t now() { return server_.clock.nowUs(); }
+
+  void seedTheWorld() {
+    truth_.values.resize(family_->slots().size());
+    for (std::size_t s = 0; s < family_->slots().size(); ++s) changeValue(s);
+    family_->setFaults(family_->randomFaults(rng_));
+    checker_.syncFaults();
+    every(static_cast<double>(rng_.between(300, 5000)), [this] {
+      changeValue(static_cast<std::size_t>(
+          rng_.between(0, static_cast<std::int64_t>(family_->slots().size()) - 1)));
+    });
+    every(static_cast<double>(rng_.between(10'000, 120'000)), [this] {
+      family_->setFaults(family_->randomFaults(rng_));
+      checker_.journal("world: a new fault list");
+      checker_.syncFaults();
+    });
+  }
+
+  void changeValue(std::size_t slot) {
+    const ItemSlot& s = family_->slots()[slot];
+    const std::int64_t value = rng_.between(s.lo, s.hi);
+    family_->setValue(slot, value);
+    checker_.journal(fmt::format("world: slot {} = {}", slot, value));
+    truth_.values[slot].set(now(), value);
+  }
+
+  // Each kind of misbehaviour is chosen or not; a chosen one strikes at random instants
+  // with a mean gap of its own.
+  void chooseMisbehaviour() {
+    std::vector<Misbehaviour> kinds = lineMisbehaviours();
+    for (auto& k : family_->misbehaviours()) kinds.push_back(std::move(k));
+    for (auto& k : kinds) {
+      if (!rng_.chance(0.35)) continue;
+      const auto meanMs = static_cast<double>(rng_.between(2'000, 120'000));
+      result_.plan += fmt::format("{}{} every ~{} s", result_.plan.empty() ? "" : ", ", k.name,
+                                  static_cast<int>(meanMs / 1000));
+      every(meanMs, [this, name = k.name, inject = k.inject] {
+        checker_.journal("world: " + name);
+        inject(rng_);
+      });
+    }
+    if (result_.plan.empty()) result_.plan = "no misbehaviour";
+  }
+
+  std::vector<Misbehaviour> lineMisbehaviours() {
+    sim::SimLine& line = server_.line();
+    return {
+        {"cable pulled",
+         [this, &line](Rng& r) {
+           line.setPlugged(false);
+           later(r.between(200, 15'000), [&line] { line.setPlugged(true); });
+         }},
+        {"power lost",
+         [this, &line](Rng& r) {
+           line.setVehiclePower(false);
+           later(r.between(50, 10'000), [&line] { line.setVehiclePower(true); });
+         }},
+        {"noise",
+         [&line](Rng& r) {
+           line.injectBytes(sim::WireEnd::Vehicle,
+                            r.bytes(static_cast<std::size_t>(r.between(1, 16))));
+         }},
+        {"dropped bytes",
+         [&line](Rng& r) {
+           line.dropNext(r.chance(0.7) ? sim::WireEnd::Vehicle : sim::WireEnd::Server,
+                         static_cast<std::size_t>(r.between(1, 3)));
+         }},
+        {"corrupted byte",
+         [&line](Rng& r) {
+           line.corruptNext(r.chance(0.7) ? sim::WireEnd::Vehicle : sim::WireEnd::Server,
+                            static_cast<std::uint8_t>(r.between(1, 255)));
+         }},
+        {"late byte",
+         [&line](Rng& r) {
+           line.delayNext(sim::WireEnd::Vehicle,
+                          static_cast<std::uint64_t>(r.between(1, 300)) * 1000);
+         }},
+        {"overrun",
+         [&line](Rng& r) { line.injectOverrun(static_cast<std::size_t>(r.between(1, 3))); }},
+        {"lost echo",
+         [this, &line](Rng& r) {
+           line.setEchoSuppressed(true);
+           later(r.between(100, 3000), [&line] { line.setEchoSuppressed(false); });
+         }},
+    };
+  }
+
+  void later(std::int64_t ms, std::function<void()> fn) {
+    server_.clock.schedule(now() + static_cast<std::uint64_t>(ms) * 1000, std::move(fn));
+  }
+
+  // Runs fn at random instants with the given mean gap until the misbehaviour ends.
+  void every(double meanMs, std::function<void()> fn) {
+    const std::uint64_t at = now() + rng_.gapUs(meanMs);
+    if (at >= hostileEndUs_) return;
+    server_.clock.schedule(at, [this, meanMs, fn = std::move(fn)] {
+      fn();
+      every(meanMs, fn);
+    });
+  }
+
+  // The misbehaviour stops; the client settles; the link must come back and every
+  // watched item deliver within the family's bound.
+  void calm() {
+    checker_.journal("world: the misbehaviour ends");
+    family_->behave();
+    server_.line().setPlugged(true);
+    server_.line().setVehiclePower(true);
+    server_.line().setEchoSuppressed(false);
+    client_.settle();
+    const std::uint64_t calmUs = now();
+    const std::uint64_t boundUs = calmUs + family_->recoveryBoundMs() * 1000ULL;
+    while (!ended_ && now() < boundUs) slice();
+    if (ended_) return;
+    if (checker_.lastStatus() != ecuCommOK) {
+      checker_.violation(
+          fmt::format("{} ms after the misbehaviour ended the status is {}, not ecuCommOK",
+                      family_->recoveryBoundMs(), checker_.lastStatus()));
+    }
+    for (std::int16_t item : client_.watchedDataItems()) {
+      if (checker_.lastDataUs(item) < calmUs) {
+        checker_.violation(
+            fmt::format("{} ms after the misbehaviour ended item {} has delivered nothing",
+                        family_->recoveryBoundMs(), item));
+      }
+    }
+  }
+
+  void slice() {
+    try {
+      server_.loop.runFor(kSliceMs);
+    } catch (const ProcessEnd&) {
+      ended_ = true;
+      if (!client_.gone()) checker_.violation("the server ended while its client was still there");
+    }
+    checkBounds();
+    foldWire();
+    if (now() > 2 * Checker::kReadWindowUs) truth_.forget(now() - 2 * Checker::kReadWindowUs);
+  }
+
+  void checkBounds() {
+    if (!server_.globals.frmHidden) return;
+    frmCommThread& f = server_.form();
+    if (f.blockBuf.size() > kBlockBufLimit) {
+      checker_.violation(fmt::format("the receive buffer holds {} bytes", f.blockBuf.size()));
+    }
+    if (f.trace.lstTrace().size() > TraceLog::kListLimit) {
+      checker_.violation(fmt::format("the trace list holds {} lines", f.trace.lstTrace().size()));
+    }
+  }
+
+  // FNV-1a over every byte the wire carried, with its sender and instant.
+  void foldWire() {
+    auto fold = [this](std::uint64_t v) {
+      for (int i = 0; i < 8; ++i) {
+        result_.digest = (result_.digest ^ ((v >> (8 * i)) & 0xFF)) * 0x100000001B3ULL;
+      }
+    };
+    for (const auto& b : server_.line().wireLog()) {
+      fold(static_cast<std::uint64_t>(b.from) << 8 | b.onWire);
+      fold(b.startUs);
+    }
+    server_.line().clearLog();
+  }
+
+  testing::SimServerWorld server_;
+  Rng rng_;
+  std::int32_t device_;
+  std::unique_ptr<SwarmFamily> family_;
+  Truth truth_;
+  Checker checker_;
+  SwarmClient client_;
+  std::uint64_t hostileUs_ = 0;
+  std::uint64_t hostileEndUs_ = 0;
+  bool ended_ = false;
+  bool trace_ = false;
+  RunResult result_;
+};
+
+}  // namespace
+
+std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
+
+std::vector<std::int32_t> SwarmDevices() {
+  return {ecuVisteon, ecuMSE10};
+}
+
+std::unique_ptr<SwarmFamily> MakeSwarmFamily(std::int32_t device, sim::SimLine& line, Rng& rng) {
+  if (device == ecuMSE10) return MakeMse10Swarm(line, rng);
+  return MakeVisteonSwarm(line, rng);
+}
+
+RunResult RunSeed(const RunOptions& options) {
+  RunResult result;
+  {
+    SwarmRun run(options);
+    result = run.run();
+  }
+  return result;
+}
+
+}  // namespace quorvan::swarm

@@ -1,0 +1,32 @@
+#pragma once
+// One swarm run: the whole server, unchanged, on the virtual clock against a simulated
+// controller, with a client script and misbehaviour of the line and the controller all
+// drawn from one seed, and every event checked against the simulated world's truth.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvan::swarm {
+
+struct RunOptions {
+  std::uint64_t seed = 1;
+  std::optional<std::uint32_t> minutes;  // of misbehaviour; by default drawn from the seed
+  bool journal = false;                  // keep every call, event and change of the world
+  bool trace = false;                    // keep the server's on-screen trace at the end
+};
+
+struct RunResult {
+  std::uint64_t seed = 0;
+  std::string family;
+  std::string plan;  // the misbehaviours the seed chose
+  double linkSeconds = 0;
+  std::uint64_t digest = 0;  // of every byte on the wire and its instant: a replay's proof
+  std::vector<std::string> violations;
+  std::vector<std::string> journal;
+  std::vector<std::string> trace;
+};
+
+RunResult RunSeed(const RunOptions& options);
+
+}  // namespace quorvan::swarm
