@@ -9,6 +9,7 @@
 #include "mbe/MbeLink.h"
 #include "mbe/MbeProtocol.h"
 #include "runtime/FlashSession.h"
+#include "runtime/WatchPolling.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 
@@ -48,14 +49,10 @@ bool sessionGoesOn(frmCommThread& f, const MbeLink& m) {
 
 // Runs the next due watch item; false when the pass had none (an idle turn).
 bool pollNextItem(frmCommThread& f, MbeLink& m, std::string& location) {
-  const std::int16_t itemNum =
-      f.NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
-  if (itemNum == 0) return false;
-  const WatchItem& item = f.globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
-  m.curItemAddr = item.address;
-  m.curItemSize = item.size;
-  f.passWasIdle = false;
-  f.waits.WaitFor(kDelayBeforeItemMs);
+  const auto item = NextItemToRun(f, kDelayBeforeItemMs);
+  if (!item) return false;
+  m.curItemAddr = item->address;
+  m.curItemSize = item->size;
   location = "ramAddress range test";
   if (m.curItemAddr < mbe::kFaultItemBase) {
     location = "in Data branch";

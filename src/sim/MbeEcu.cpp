@@ -9,6 +9,8 @@ namespace quorvan::sim {
 
 namespace {
 
+using Kind = mbe::Misbehaviour::Kind;
+
 constexpr std::size_t kLongestValue = 4;
 constexpr std::uint8_t kExtraByte = 0x00;
 
@@ -77,29 +79,23 @@ void MbeEcu::setFaultHistory(std::uint8_t bits) {
 }
 
 void MbeEcu::injectSilence(int address, int times) {
-  rules_.add(address, {mbe::Misbehaviour::Kind::Silent}, times);
+  rules_.add(address, {.kind = Kind::Silent}, times);
 }
 
 void MbeEcu::injectTruncatedReply(std::size_t keepBytes, int address, int times) {
-  mbe::Misbehaviour what{mbe::Misbehaviour::Kind::Truncated};
-  what.keep = keepBytes;
-  rules_.add(address, what, times);
+  rules_.add(address, {.kind = Kind::Truncated, .keep = keepBytes}, times);
 }
 
 void MbeEcu::injectCorruptedReply(std::uint8_t xorMask, int address, int times) {
-  mbe::Misbehaviour what{mbe::Misbehaviour::Kind::Corrupted};
-  what.mask = xorMask;
-  rules_.add(address, what, times);
+  rules_.add(address, {.kind = Kind::Corrupted, .mask = xorMask}, times);
 }
 
 void MbeEcu::injectExtraByte(int address, int times) {
-  rules_.add(address, {mbe::Misbehaviour::Kind::Extra}, times);
+  rules_.add(address, {.kind = Kind::Extra}, times);
 }
 
 void MbeEcu::injectLateReply(std::uint64_t lateUs, int address, int times) {
-  mbe::Misbehaviour what{mbe::Misbehaviour::Kind::Late};
-  what.lateUs = lateUs;
-  rules_.add(address, what, times);
+  rules_.add(address, {.kind = Kind::Late, .lateUs = lateUs}, times);
 }
 
 void MbeEcu::reset() {
@@ -141,21 +137,21 @@ void MbeEcu::serve(std::uint16_t address) {
   ++readsHeard_;
   std::string answer = memory(address, readSize(address));
   std::uint64_t delayUs = config_.replyDelayUs;
-  if (const auto what = rules_.forRead(address)) {
+  if (const auto what = rules_.take(address)) {
     switch (what->kind) {
-      case mbe::Misbehaviour::Kind::Silent:
+      case Kind::Silent:
         log(address, "(no answer)");
         return;
-      case mbe::Misbehaviour::Kind::Truncated:
+      case Kind::Truncated:
         answer.resize(std::min(answer.size(), what->keep));
         break;
-      case mbe::Misbehaviour::Kind::Corrupted:
+      case Kind::Corrupted:
         answer.back() = static_cast<char>(answer.back() ^ what->mask);
         break;
-      case mbe::Misbehaviour::Kind::Extra:
+      case Kind::Extra:
         answer.push_back(static_cast<char>(kExtraByte));
         break;
-      case mbe::Misbehaviour::Kind::Late:
+      case Kind::Late:
         delayUs += what->lateUs;
         break;
     }

@@ -26,10 +26,33 @@
 #include <string_view>
 
 #include "sim/EventGroup.h"
-#include "sim/MbeInjections.h"
+#include "sim/RequestRules.h"
 #include "sim/SimEcu.h"
 
 namespace quorvan::sim {
+
+namespace mbe {
+
+inline constexpr int kAnyAddress = kAnyRequest;
+inline constexpr int kForever = kForeverRule;
+
+// What the module does wrong with a read, when told to.
+struct Misbehaviour {
+  enum class Kind {
+    Silent,     // no answer at all
+    Truncated,  // the answer stops after `keep` bytes
+    Corrupted,  // the answer's last byte is spoilt on the way (xor `mask`); the link has
+                // no checksum that could tell
+    Extra,      // the answer carries one byte more than the read asks for
+    Late,       // the answer starts `lateUs` later than usual
+  };
+  Kind kind = Kind::Silent;
+  std::size_t keep = 0;
+  std::uint8_t mask = 0;
+  std::uint64_t lateUs = 0;
+};
+
+}  // namespace mbe
 
 struct MbeConfig {
   std::uint64_t replyDelayUs = 2'000;   // from the request's second byte to the answer
@@ -100,8 +123,8 @@ class MbeEcu final : public SimEcu {
   EventGroup replies_;
   std::array<std::uint8_t, 0x10000> image_{};
   std::map<std::uint16_t, std::size_t> readSizes_;
-  mbe::MisbehaviourRules rules_;
-  std::optional<RxByte> firstByte_;  // of the request being heard
+  RequestRules<mbe::Misbehaviour> rules_;  // by address
+  std::optional<RxByte> firstByte_;        // of the request being heard
   std::uint64_t awakeAtUs_ = 0;
   std::size_t readsHeard_ = 0;
   int restarts_ = 0;

@@ -9,6 +9,15 @@
 
 namespace quorvan::testing {
 
+using sim::mbe::kAnyAddress;
+using sim::mbe::kForever;
+
+// Where the module keeps what the server reads.
+inline constexpr std::uint16_t kIdAddress = 13;
+inline constexpr std::uint16_t kCurrentFaults = 211;
+inline constexpr std::uint16_t kKeepAlive = 237;
+inline constexpr std::uint16_t kFaultHistory = 255;
+
 // One read request as the wire carried it.
 struct ReadOnWire {
   std::uint16_t address;

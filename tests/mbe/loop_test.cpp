@@ -11,11 +11,6 @@
 namespace quorvan::testing {
 namespace {
 
-using sim::mbe::kAnyAddress;
-using sim::mbe::kForever;
-
-constexpr std::uint16_t kIdAddress = 13;
-constexpr std::uint16_t kKeepAlive = 237;
 constexpr std::uint16_t kCoolant = 0x43;
 constexpr std::uint16_t kThrottle = 0x42;
 constexpr std::uint64_t kUsPerMs = 1000;

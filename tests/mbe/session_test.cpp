@@ -9,13 +9,6 @@
 namespace quorvan::testing {
 namespace {
 
-using sim::mbe::kAnyAddress;
-using sim::mbe::kForever;
-
-constexpr std::uint16_t kIdAddress = 13;
-constexpr std::uint16_t kCurrentFaults = 211;
-constexpr std::uint16_t kFaultHistory = 255;
-constexpr std::uint16_t kKeepAlive = 237;
 constexpr std::int32_t kFaultItem = 0x10000;  // times the fault bytes to read
 
 class MbeSession : public MbeFixture {};
