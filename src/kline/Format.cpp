@@ -39,4 +39,13 @@ std::int16_t ByteAt(std::string_view bytes, std::size_t i) {
   return static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i - 1]));
 }
 
+std::int32_t ExtractLong(std::string_view reply, std::size_t start, std::size_t length) {
+  if (start < 1 || reply.size() < start + length - 1) return 0;
+  double value = 0;
+  for (std::size_t i = start - 1; i < start - 1 + length; ++i) {
+    value = value * 256 + static_cast<unsigned char>(reply[i]);
+  }
+  return UnsignedToLong(value);
+}
+
 }  // namespace quorvan

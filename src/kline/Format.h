@@ -20,4 +20,9 @@ std::string Bytes(std::initializer_list<int> values);
 // The code (0..255) of byte i (1-based) of bytes, or -1 when bytes is shorter.
 std::int16_t ByteAt(std::string_view bytes, std::size_t i);
 
+// A number from `length` bytes of `reply` starting at byte `start` (1-based), the first
+// byte most significant, mapped into the signed range as UnsignedToLong does; 0 when the
+// reply is too short to hold them.
+std::int32_t ExtractLong(std::string_view reply, std::size_t start, std::size_t length);
+
 }  // namespace quorvan

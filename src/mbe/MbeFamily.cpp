@@ -1,23 +1,39 @@
 #include "mbe/MbeFamily.h"
 
+#include "mbe/MbeProtocol.h"
+#include "mbe/MbeSession.h"
+#include "runtime/FlashSession.h"
 #include "runtime/frmCommThread.h"
 
 namespace quorvan {
 
+namespace {
+constexpr std::uint32_t kPauseBetweenRequestsMs = 10;
+}  // namespace
+
 MbeFamily::MbeFamily()
     : Family(FamilyInfo{.name = "MBE",
-                        .bitRate = 4800,
+                        .bitRate = mbe::kBitRate,
                         .wakeUp = WakeUp::FreeRunning,
-                        .handOver = HandOver::AfterCableTests}) {}
-
-// MBE modules are not served yet.
-void MbeFamily::Start(frmCommThread& f) {
-  LeaveToWatchdog(f, "-- MBE modules are not served by this build");
+                        .handOver = HandOver::AfterCableTests}) {
+  link.family = this;
 }
 
-// The free-running loop paces itself: the timer only starts it.
+void MbeFamily::Load(frmCommThread& f) {
+  link.tmrNextRequest = std::make_unique<Timer>(
+      f.platform.loop, [this, &f] { MbeLoopTurn(f, link); }, kPauseBetweenRequestsMs);
+}
+
+void MbeFamily::Start(frmCommThread& f) {
+  StartupMBE(f, link);
+}
+
+// The timer only starts the loop, which paces itself; a flash request that enabled the
+// timer is refused.
 void MbeFamily::SampleRateTick(frmCommThread& f) {
   f.tmrSampleRate.setEnabled(false);
+  RefuseFlashRequest(f, info().name);
+  MBERequestLoop(f, link);
 }
 
 }  // namespace quorvan

@@ -10,6 +10,7 @@ ModemInputs CableLoopbacks(CableKind cable, bool dtr, bool rts) {
       return {.cts = false, .dsr = dtr, .cd = false};
     case CableKind::None:
     case CableKind::KLine:
+    case CableKind::Mbe:
       break;
   }
   return {};
@@ -25,8 +26,14 @@ std::string_view CableName(CableKind cable) {
       return "Ficht cable";
     case CableKind::Smart:
       return "smart cable";
+    case CableKind::Mbe:
+      return "MBE lead";
   }
   return "?";
+}
+
+bool CableSharesOneWire(CableKind cable) {
+  return cable != CableKind::Mbe;
 }
 
 }  // namespace quorvan::sim

@@ -10,6 +10,7 @@ enum class CableKind {
   KLine,  // the K-line interface: no loop-backs
   Ficht,  // RTS looped to CTS, DTR looped to DSR and CD
   Smart,  // DTR looped to DSR
+  Mbe,    // the MBE module's lead: separate send and receive wires, no loop-backs
 };
 
 // The modem-line inputs the server's port reads.
@@ -24,5 +25,9 @@ struct ModemInputs {
 ModemInputs CableLoopbacks(CableKind cable, bool dtr, bool rts);
 
 std::string_view CableName(CableKind cable);
+
+// Whether the cable puts both directions on one wire: the server then hears its own
+// bytes and frames sent from both ends at once collide.
+bool CableSharesOneWire(CableKind cable);
 
 }  // namespace quorvan::sim

@@ -157,7 +157,9 @@ void SimLine::finishFrame(WireEnd from, std::uint64_t frameId) {
   if (!byte.heard) return;
   // The server goes last: its handler may do anything, even close the port.
   if (frame.from == WireEnd::Server) deliverToVehicle(byte);
-  if (frame.from == WireEnd::Vehicle || !echoSuppressed_) deliverToServer(byte);
+  if (frame.from == WireEnd::Vehicle || (!echoSuppressed_ && CableSharesOneWire(cable_))) {
+    deliverToServer(byte);
+  }
 }
 
 WireByte SimLine::carry(const Frame& frame) {
@@ -185,6 +187,7 @@ WireByte SimLine::carry(const Frame& frame) {
 
 std::uint8_t SimLine::collide(const Frame& frame) const {
   std::uint8_t mask = 0xFF;
+  if (!CableSharesOneWire(cable_)) return mask;
   for (const Frame& f : other(frame.from).frames) {
     if (f.slot.startUs >= frame.slot.endUs) break;
     if (f.slot.endUs > frame.slot.startUs) mask &= f.value;

@@ -13,7 +13,8 @@
 //  - The wire carries bytes, breaks and the echo only while it is live: a cable in the
 //    port, its vehicle connector plugged in and the vehicle powered. A byte whose frame
 //    ends while the wire is dead is heard by nobody. Every kind of cable carries the
-//    wire; they differ only in their loop-backs.
+//    wire; they differ in their loop-backs, and the MBE lead has a wire for each
+//    direction (the server hears no echo, and nothing collides).
 //  - Receivers decode at their own bit rate (see DecodeFrame): a mismatch gives garbage
 //    bytes, sometimes framing errors.
 //  - The line is open-collector, low wins: when frames from both ends overlap, every

@@ -5,6 +5,7 @@
 #include "client/clsBoschECU.h"
 #include "kline/Format.h"
 #include "runtime/FlashSession.h"
+#include "runtime/WatchPolling.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 #include "visteon/PacketLayer.h"
@@ -124,14 +125,10 @@ void runCommand(frmCommThread& f, VisteonLink& v) {
 
 // Runs the next due watch item; false when the pass had none (an idle tick).
 bool pollNextItem(frmCommThread& f, VisteonLink& v) {
-  const std::int16_t itemNum =
-      f.NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
-  if (itemNum == 0) return false;
-  const WatchItem& item = f.globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
-  v.curItemAddr = item.address;
-  v.curItemSize = item.size;
-  f.passWasIdle = false;
-  f.waits.WaitFor(kDelayBeforeItemMs);
+  const auto item = NextItemToRun(f, kDelayBeforeItemMs);
+  if (!item) return false;
+  v.curItemAddr = item->address;
+  v.curItemSize = item->size;
   DoVisteonCommand(f, v, v.curItemAddr);
   return true;
 }

@@ -135,8 +135,11 @@ TEST(QuorvanCli, TheDemoSimulatesVisteonUnlessToldMse10) {
   const CliOptions m = parse(mse10, {"demo", "--device", "mse10", "--seconds", "20"});
   EXPECT_EQ(m.device, ecuMSE10);
   EXPECT_EQ(m.seconds, 20.0);
-  EXPECT_NE(parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon or mse10"),
-            std::string::npos);
+  QuorvanCli mbe;
+  EXPECT_EQ(parse(mbe, {"demo", "--device", "mbe"}).device, ecuMBE);
+  EXPECT_NE(
+      parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon, mse10 or mbe"),
+      std::string::npos);
   EXPECT_NE(parseError({"demo", "--port", "1"}), "accepted");  // the simulator picks the port
   EXPECT_NE(parseError({"demo", "--seconds", "0"}), "accepted");
 }

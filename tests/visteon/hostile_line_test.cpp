@@ -21,7 +21,9 @@ class HostileLine : public VisteonFixture {
     ecu.Watch(1, 1);
   }
   void expectOnlyTheTrueValue() {
-    for (const auto& d : events.data) EXPECT_EQ(d.value, Variant(std::int32_t{0x1234}));
+    for (const auto& d : events.data) {
+      EXPECT_THAT(d.value.value, ::testing::VariantWith<std::int32_t>(0x1234));
+    }
   }
 };
 

@@ -121,6 +121,10 @@ int runClearFaults(EcuClient& client, const CliOptions& o) {
   (*events).faultsCleared = [&](bool success) { cleared = success; };
   client.proxy().ClearFaults();
   awaitEvent(client, o, "FaultsCleared", [&] { return cleared.has_value(); });
+  if (!*cleared && o.device == ecuMBE) {
+    throw SessionError(
+        "the fault codes were not cleared: an MBE module's cannot be cleared over its link");
+  }
   if (!*cleared) throw SessionError("the controller did not clear the fault codes");
   fmt::print("fault codes cleared\n");
   return 0;

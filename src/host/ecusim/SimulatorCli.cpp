@@ -110,13 +110,13 @@ SimulatorCli::SimulatorCli()
           "two stored fault codes.",
           "ecusim") {
   options_.device = ecuVisteon;
-  app_.add_option("--device", options_.device, "The controller family: visteon or mse10")
+  app_.add_option("--device", options_.device, "The controller family: visteon, mse10 or mbe")
       ->transform(CLI::Validator(
           [](std::string& text) {
             try {
               const std::int32_t device = ParseDevice(text);
-              if (device != ecuVisteon && device != ecuMSE10) {
-                return std::string("ecusim simulates visteon or mse10");
+              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE) {
+                return std::string("ecusim simulates visteon, mse10 or mbe");
               }
               text = std::to_string(device);
               return std::string();
@@ -137,14 +137,17 @@ SimulatorCli::SimulatorCli()
                   "engine speed 1726 rpm). Repeat for more PIDs")
       ->check(AcceptedBy([](const std::string& t) { ParsePidSetting(t); }));
   app_.add_option("--value", valueTexts_,
-                  "mse10: a fixed value in memory, ADDR:SIZE=V (numbers decimal or 0x...; SIZE "
-                  "1..4 bytes least significant first, -1..-4 most significant first; e.g. "
-                  "0x40:2=6000). Repeat for more values")
+                  "mse10, mbe: a fixed value in memory, ADDR:SIZE=V (numbers decimal or 0x...; "
+                  "SIZE 1..4 bytes least significant first, on mse10 also -1..-4 most "
+                  "significant first; e.g. 0x40:2=6000). Repeat for more values")
       ->check(AcceptedBy([](const std::string& t) { ParseMemoryValue(t); }));
   app_.add_option("--fault", faultTexts_,
                   "A stored fault code in hexadecimal, replacing the two the controller holds: "
                   "4 digits on visteon (e.g. 0123), 6 on mse10 (e.g. 012305; a last byte of 80 "
-                  "or more marks a fault no longer present). Repeat for more; 'none' for none");
+                  "or more marks a fault no longer present), 4 on mbe: its current fault "
+                  "byte, then its fault history byte, one bit per fault (e.g. 0485: fault 3 "
+                  "present, faults 1, 3 and 8 in the history; repeats are combined). Repeat "
+                  "for more; 'none' for none");
   app_.add_option("--busy", busyTexts_,
                   "Answer the next N requests of SERVICE (hexadecimal; on mse10 the block "
                   "title) with busy (visteon: 7F SERVICE 21) or a refusal (mse10: NAK) instead "
@@ -171,6 +174,7 @@ void SimulatorCli::parse(int argc, const char* const* argv) {
 
 void SimulatorCli::checkAgainstDevice() {
   const bool visteon = options_.device == ecuVisteon;
+  const bool mbe = options_.device == ecuMBE;
   auto onlyFor = [&](const char* option, bool given, bool allowed, const char* family) {
     if (given && !allowed) {
       throw CLI::ValidationError(option, fmt::format("{} is for {} only", option, family));
@@ -178,7 +182,8 @@ void SimulatorCli::checkAgainstDevice() {
   };
   onlyFor("--pid", !pidTexts_.empty(), visteon, "visteon");
   onlyFor("--flash-blocks", app_.count("--flash-blocks") > 0, visteon, "visteon");
-  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10");
+  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10 and mbe");
+  onlyFor("--busy", !busyTexts_.empty(), !mbe, "visteon and mse10");
   if (!visteon && busyTexts_.size() > 1) {
     throw CLI::ValidationError("--busy", "mse10 refuses one kind of block at a time");
   }
@@ -193,6 +198,11 @@ void SimulatorCli::checkAgainstDevice() {
   }
   options_.values.clear();
   for (const auto& text : valueTexts_) options_.values.push_back(ParseMemoryValue(text));
+  for (const MemoryValue& v : options_.values) {
+    if (mbe && v.size < 0) {
+      throw CLI::ValidationError("--value", "mbe keeps its numbers least significant byte first");
+    }
+  }
   options_.busy.clear();
   for (const auto& text : busyTexts_) options_.busy.push_back(ParseBusyAnswers(text));
   options_.faults.reset();
@@ -201,7 +211,7 @@ void SimulatorCli::checkAgainstDevice() {
   if (faultTexts_ == std::vector<std::string>{"none"}) return;
   for (const auto& text : faultTexts_) {
     try {
-      options_.faults->push_back(ParseFaultCode(text, visteon ? 2 : 3));
+      options_.faults->push_back(ParseFaultCode(text, visteon || mbe ? 2 : 3));
     } catch (const std::invalid_argument& e) {
       throw CLI::ValidationError("--fault", e.what());
     }

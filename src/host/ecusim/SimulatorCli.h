@@ -28,13 +28,13 @@ struct BusyAnswers {
 };
 
 struct SimulatorOptions {
-  std::int32_t device = 0;  // ecuVisteon or ecuMSE10
+  std::int32_t device = 0;  // ecuVisteon, ecuMSE10 or ecuMBE
   std::optional<int> port;  // else the first free port number
   bool verbose = false;
   std::map<std::uint8_t, std::uint16_t> pids;  // Visteon: fixed PID answers
-  std::vector<MemoryValue> values;             // MSE 1.0: fixed memory values
+  std::vector<MemoryValue> values;             // MSE 1.0, MBE: fixed memory values
   // Stored fault codes as the controller holds them (2 bytes each on Visteon, 3 on MSE
-  // 1.0); nothing: the controller's own two.
+  // 1.0, a current and a history fault byte on MBE); nothing: the controller's own.
   std::optional<std::vector<std::string>> faults;
   std::vector<BusyAnswers> busy;
   bool silent = false;

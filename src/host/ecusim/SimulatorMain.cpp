@@ -23,6 +23,7 @@
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/PortsDirectory.h"
+#include "sim/MbeEcu.h"
 #include "sim/Mse10Ecu.h"
 #include "sim/PtyBridge.h"
 #include "sim/PtyScheduler.h"
@@ -91,6 +92,12 @@ class VisteonController final : public SimulatedController {
   sim::VisteonEcu ecu_;
 };
 
+// A value the options fixed is not moved by the drift.
+bool isFixed(const std::vector<MemoryValue>& fixed, std::uint16_t address) {
+  return std::any_of(fixed.begin(), fixed.end(),
+                     [address](const MemoryValue& v) { return v.address == address; });
+}
+
 class Mse10Controller final : public SimulatedController {
  public:
   Mse10Controller(sim::SimLine& line, const SimulatorOptions& o)
@@ -102,10 +109,7 @@ class Mse10Controller final : public SimulatedController {
   }
 
   void show(const DemoChannel& channel, std::uint32_t raw) override {
-    const bool isFixed = std::any_of(fixed_.begin(), fixed_.end(), [&](const MemoryValue& v) {
-      return v.address == channel.address;
-    });
-    if (!isFixed) ecu_.storeValue(channel.address, raw, channel.size);
+    if (!isFixed(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
@@ -127,8 +131,45 @@ class Mse10Controller final : public SimulatedController {
   sim::Mse10Ecu ecu_;
 };
 
+// The MBE module on its own lead, which does not echo the server's bytes.
+class MbeController final : public SimulatedController {
+ public:
+  MbeController(sim::SimLine& line, const SimulatorOptions& o) : fixed_(o.values), ecu_(line) {
+    line.setCable(sim::CableKind::Mbe);
+    for (const MemoryValue& v : o.values) {
+      ecu_.storeValue(v.address, v.value, static_cast<std::size_t>(v.size));
+    }
+    if (o.faults) setFaults(*o.faults);
+    if (o.silent) ecu_.injectSilence(sim::mbe::kAnyAddress, sim::mbe::kForever);
+  }
+
+  void show(const DemoChannel& channel, std::uint32_t raw) override {
+    if (!isFixed(fixed_, channel.address)) {
+      ecu_.storeValue(channel.address, raw, static_cast<std::size_t>(channel.size));
+    }
+  }
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  // Each code is a current fault byte and a history byte; together they are combined.
+  void setFaults(const std::vector<std::string>& codes) {
+    std::uint8_t current = 0;
+    std::uint8_t history = 0;
+    for (const auto& c : codes) {
+      current |= byteOf(c, 0);
+      history |= byteOf(c, 1);
+    }
+    ecu_.setFaultHistory(history);
+    ecu_.setCurrentFaults(current);
+  }
+
+  std::vector<MemoryValue> fixed_;
+  sim::MbeEcu ecu_;
+};
+
 std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const SimulatorOptions& o) {
   if (o.device == ecuMSE10) return std::make_unique<Mse10Controller>(line, o);
+  if (o.device == ecuMBE) return std::make_unique<MbeController>(line, o);
   return std::make_unique<VisteonController>(line, o);
 }
 
