@@ -135,8 +135,9 @@ TEST(QuorvanCli, TheDemoSimulatesVisteonUnlessToldMse10) {
   const CliOptions m = parse(mse10, {"demo", "--device", "mse10", "--seconds", "20"});
   EXPECT_EQ(m.device, ecuMSE10);
   EXPECT_EQ(m.seconds, 20.0);
-  EXPECT_NE(parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon or mse10"),
-            std::string::npos);
+  EXPECT_NE(
+      parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon, mse10 or ficht"),
+      std::string::npos);
   EXPECT_NE(parseError({"demo", "--port", "1"}), "accepted");  // the simulator picks the port
   EXPECT_NE(parseError({"demo", "--seconds", "0"}), "accepted");
 }

@@ -76,10 +76,12 @@ TEST(SimulatorCli, EachFamilyTakesItsOwnSettings) {
 
 TEST(SimulatorCli, SettingsOfTheOtherFamilyOrWithoutSenseAreRefused) {
   const std::pair<std::vector<const char*>, const char*> cases[] = {
-      {{"--device", "mse11"}, "ecusim simulates visteon or mse10"},
+      {{"--device", "mse11"}, "ecusim simulates visteon, mse10 or ficht"},
       {{"--device", "mse10", "--pid", "0C=1"}, "--pid is for visteon only"},
       {{"--device", "mse10", "--flash-blocks", "2"}, "--flash-blocks is for visteon only"},
-      {{"--value", "1:1=1"}, "--value is for mse10 only"},
+      {{"--value", "1:1=1"}, "--value is for mse10 and ficht only"},
+      {{"--device", "ficht", "--pid", "0C=1"}, "--pid is for visteon only"},
+      {{"--device", "ficht", "--fault", "0123"}, "is not 2 hexadecimal digits"},
       {{"--fault", "012345"}, "is not 4 hexadecimal digits"},
       {{"--device", "mse10", "--fault", "0123"}, "is not 6 hexadecimal digits"},
       {{"--device", "mse10", "--busy", "01:1", "--busy", "07:1"}, "one kind of block at a time"},
