@@ -67,13 +67,10 @@ void runCommand(frmCommThread& f, FichtLink& k) {
 
 // Runs the next due watched item; false when a whole pass had none.
 bool pollNextItem(frmCommThread& f, FichtLink& k) {
-  const std::int16_t itemNum =
-      f.NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
-  if (itemNum == 0) return false;
-  const WatchItem& item = f.globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
-  k.curItemAddr = item.address;
-  k.curItemSize = item.size;
-  f.passWasIdle = false;
+  const WatchItem* item = f.NextItemToRun();
+  if (!item) return false;
+  k.curItemAddr = item->address;
+  k.curItemSize = item->size;
   f.waits.WaitFor(kFichtItemDelayMs);
   k.location = "ramAddress range test";
   if (k.curItemAddr < kFaultItemBase) {

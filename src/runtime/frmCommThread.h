@@ -97,6 +97,15 @@ class frmCommThread {
     passWasIdle = c.passWasIdle;
     return c.curItem;
   }
+  // The next due watched item of any kind, for a request loop that runs it at once (the
+  // pass is then no longer idle); nullptr when a whole pass found none.
+  const WatchItem* NextItemToRun() {
+    const std::int16_t itemNum =
+        NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
+    if (itemNum == 0) return nullptr;
+    passWasIdle = false;
+    return &globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
+  }
 
   // ---- The families ----
   FamilyTable families;

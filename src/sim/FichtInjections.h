@@ -5,13 +5,13 @@
 // or at all of them, for a number of requests or for ever.
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <vector>
+
+#include "sim/InjectionRules.h"
 
 namespace quorvan::sim::ficht {
 
-inline constexpr int kAnyAddress = -1;
-inline constexpr int kForever = -1;
+inline constexpr int kAnyAddress = kAnyKey;
+inline constexpr int kForever = kForeverRule;
 
 struct Misbehaviour {
   enum class Kind {
@@ -25,22 +25,7 @@ struct Misbehaviour {
   std::size_t keep = 0;
 };
 
-class Injections {
- public:
-  // times: how many matching requests it covers (kForever: all); 0 adds nothing.
-  void add(int address, Misbehaviour what, int times);
-  // The misbehaviour due for a request at this address, if any, used up by it. The
-  // earliest rule added that matches wins.
-  std::optional<Misbehaviour> take(std::uint16_t address);
-  void clear() { rules_.clear(); }
-
- private:
-  struct Rule {
-    int address;
-    Misbehaviour what;
-    int remaining;
-  };
-  std::vector<Rule> rules_;
-};
+// The rules, keyed by request address.
+using Injections = InjectionRules<Misbehaviour>;
 
 }  // namespace quorvan::sim::ficht

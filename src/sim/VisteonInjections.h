@@ -5,13 +5,13 @@
 // rule covers one service or all of them, for a number of requests or for ever.
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <vector>
+
+#include "sim/InjectionRules.h"
 
 namespace quorvan::sim::visteon {
 
-inline constexpr int kAnyService = -1;
-inline constexpr int kForever = -1;
+inline constexpr int kAnyService = kAnyKey;
+inline constexpr int kForever = kForeverRule;
 
 struct Misbehaviour {
   enum class Kind {
@@ -30,22 +30,7 @@ struct Misbehaviour {
   std::size_t keep = 0;
 };
 
-class Injections {
- public:
-  // times: how many matching requests it covers (kForever: all); 0 adds nothing.
-  void add(int service, Misbehaviour what, int times);
-  // The misbehaviour due for a request of this service, if any, used up by it. The
-  // earliest rule added that matches wins.
-  std::optional<Misbehaviour> take(std::uint8_t service);
-  void clear() { rules_.clear(); }
-
- private:
-  struct Rule {
-    int service;
-    Misbehaviour what;
-    int remaining;
-  };
-  std::vector<Rule> rules_;
-};
+// The rules, keyed by service byte.
+using Injections = InjectionRules<Misbehaviour>;
 
 }  // namespace quorvan::sim::visteon

@@ -119,13 +119,10 @@ void runCommand(frmCommThread& f, VisteonLink& v) {
 
 // Runs the next due watch item; false when the pass had none (an idle tick).
 bool pollNextItem(frmCommThread& f, VisteonLink& v) {
-  const std::int16_t itemNum =
-      f.NextDueWatchItem([](std::int16_t, const WatchItem&) { return true; });
-  if (itemNum == 0) return false;
-  const WatchItem& item = f.globals.ecuWatchTable[static_cast<std::size_t>(itemNum)];
-  v.curItemAddr = item.address;
-  v.curItemSize = item.size;
-  f.passWasIdle = false;
+  const WatchItem* item = f.NextItemToRun();
+  if (!item) return false;
+  v.curItemAddr = item->address;
+  v.curItemSize = item->size;
   f.waits.WaitFor(kDelayBeforeItemMs);
   DoVisteonCommand(f, v, v.curItemAddr);
   return true;

@@ -29,15 +29,7 @@ class FichtFixture : public SimServerFixture {
     ecu.Watch(item, priority);
   }
 
-  // The server's bytes on the wire, as one byte string.
-  std::string serverBytes() { return line().heardFrom(sim::WireEnd::Server); }
-  int requestsOnWire(const std::string& payload) {
-    const std::string frame = FichtFrame(payload);
-    const std::string all = serverBytes();
-    int n = 0;
-    for (auto at = all.find(frame); at != std::string::npos; at = all.find(frame, at + 1)) ++n;
-    return n;
-  }
+  int requestsOnWire(const std::string& payload) { return timesSent(FichtFrame(payload)); }
   // When each request of this payload started on the wire (microseconds).
   std::vector<std::uint64_t> requestStarts(const std::string& payload) {
     const std::string frame = FichtFrame(payload);
@@ -52,12 +44,6 @@ class FichtFixture : public SimServerFixture {
       if (match) starts.push_back(log[i].startUs);
     }
     return starts;
-  }
-
-  std::string traceDump() {
-    std::string all;
-    for (const auto& l : form().trace.lstTrace()) all += l + "\n";
-    return all;
   }
 
   sim::FichtEcu module;
