@@ -137,9 +137,11 @@ TEST(QuorvanCli, TheDemoSimulatesVisteonUnlessToldMse10) {
   EXPECT_EQ(m.seconds, 20.0);
   QuorvanCli mbe;
   EXPECT_EQ(parse(mbe, {"demo", "--device", "mbe"}).device, ecuMBE);
-  EXPECT_NE(
-      parseError({"demo", "--device", "mse11"}).find("the demo simulates visteon, mse10 or mbe"),
-      std::string::npos);
+  QuorvanCli ficht;
+  EXPECT_EQ(parse(ficht, {"demo", "--device", "ficht"}).device, ecuFicht);
+  EXPECT_NE(parseError({"demo", "--device", "mse11"})
+                .find("the demo simulates visteon, mse10, mbe or ficht"),
+            std::string::npos);
   EXPECT_NE(parseError({"demo", "--port", "1"}), "accepted");  // the simulator picks the port
   EXPECT_NE(parseError({"demo", "--seconds", "0"}), "accepted");
 }

@@ -76,13 +76,15 @@ TEST(SimulatorCli, EachFamilyTakesItsOwnSettings) {
 
 TEST(SimulatorCli, SettingsOfTheOtherFamilyOrWithoutSenseAreRefused) {
   const std::pair<std::vector<const char*>, const char*> cases[] = {
-      {{"--device", "mse11"}, "ecusim simulates visteon, mse10 or mbe"},
+      {{"--device", "mse11"}, "ecusim simulates visteon, mse10, mbe or ficht"},
       {{"--device", "mse10", "--pid", "0C=1"}, "--pid is for visteon only"},
       {{"--device", "mse10", "--flash-blocks", "2"}, "--flash-blocks is for visteon only"},
-      {{"--value", "1:1=1"}, "--value is for mse10 and mbe only"},
+      {{"--value", "1:1=1"}, "--value is for mse10, mbe and ficht only"},
       {{"--device", "mbe", "--value", "0x40:-2=1"}, "least significant byte first"},
-      {{"--device", "mbe", "--busy", "01:1"}, "--busy is for visteon and mse10 only"},
+      {{"--device", "mbe", "--busy", "01:1"}, "--busy is for visteon, mse10 and ficht only"},
       {{"--device", "mbe", "--fault", "012305"}, "is not 4 hexadecimal digits"},
+      {{"--device", "ficht", "--pid", "0C=1"}, "--pid is for visteon only"},
+      {{"--device", "ficht", "--fault", "0123"}, "is not 2 hexadecimal digits"},
       {{"--fault", "012345"}, "is not 4 hexadecimal digits"},
       {{"--device", "mse10", "--fault", "0123"}, "is not 6 hexadecimal digits"},
       {{"--device", "mse10", "--busy", "01:1", "--busy", "07:1"}, "one kind of block at a time"},

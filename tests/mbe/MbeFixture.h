@@ -65,12 +65,6 @@ class MbeFixture : public SimServerFixture {
 
   MbeLink& state() { return static_cast<MbeFamily&>(form().families.forDevice(ecuMBE)).link; }
 
-  // The on-screen trace, for a failing test's output.
-  std::string traceDump() {
-    std::string all;
-    for (const auto& l : form().trace.lstTrace()) all += l + "\n";
-    return all;
-  }
 
   sim::MbeEcu module;
 };

@@ -48,11 +48,6 @@ class Mse10Server : public SimServerFixture {
     return out;
   }
 
-  std::string traceDump() {
-    std::string all;
-    for (const auto& l : form().trace.lstTrace()) all += l + "\n";
-    return all;
-  }
   // What the trace-back dumps wrote to today's file.
   std::string traceBackFile() {
     std::ifstream in(driveC.dir() / ("EcuTrace-" + TodayMmDdYyyy() + ".LOG"), std::ios::binary);

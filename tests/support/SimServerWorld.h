@@ -46,6 +46,21 @@ class SimServerWorld : public ServerWorld {
     for (const auto& l : form().trace.lstTrace()) out.push_back(l.substr(l.find(": ") + 2));
     return out;
   }
+  // The on-screen trace, for a failing test's output.
+  std::string traceDump() {
+    std::string all;
+    for (const auto& l : form().trace.lstTrace()) all += l + "\n";
+    return all;
+  }
+  // The server's bytes on the wire, as one byte string.
+  std::string serverBytes() { return line().heardFrom(sim::WireEnd::Server); }
+  // How many times the server put these bytes on the wire.
+  int timesSent(const std::string& bytes) {
+    const std::string all = serverBytes();
+    int n = 0;
+    for (auto at = all.find(bytes); at != std::string::npos; at = all.find(bytes, at + 1)) ++n;
+    return n;
+  }
   int traceCount(const std::string& text) {
     int n = 0;
     for (const auto& l : form().trace.lstTrace()) n += l.find(text) != std::string::npos;

@@ -51,9 +51,9 @@ std::int64_t parseDeviceWide(const std::string& text) {
 // The families the simulator knows.
 std::int64_t parseDemoDevice(const std::string& text) {
   const std::int32_t device = ParseDevice(text);
-  if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE) {
+  if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE && device != ecuFicht) {
     throw std::invalid_argument(
-        fmt::format("the demo simulates visteon, mse10 or mbe, not '{}'", text));
+        fmt::format("the demo simulates visteon, mse10, mbe or ficht, not '{}'", text));
   }
   return device;
 }
@@ -97,7 +97,9 @@ WatchRequest ParseWatchItem(const std::string& text) {
 std::int32_t FaultListAddress(std::int32_t device) {
   constexpr std::int32_t kVisteonFaultList = 0x300;
   constexpr std::int32_t kMbeFaultBytes = 0x30000;  // current faults and history
+  constexpr std::int32_t kFichtHistoryAndCurrentFaults = 0x30000;
   if (device == ecuMBE) return kMbeFaultBytes;
+  if (device == ecuFicht) return kFichtHistoryAndCurrentFaults;
   return device == ecuVisteon ? kVisteonFaultList : 0;
 }
 
@@ -167,7 +169,7 @@ QuorvanCli::QuorvanCli()
   faults
       ->add_option("--addr", options_.faultAddress,
                    "Address of the fault list in the watch table (default 0x300 for visteon, "
-                   "0x30000 for mbe, 0 otherwise)")
+                   "0x30000 (current faults and history) for mbe and ficht, 0 otherwise)")
       ->transform(numberFrom(ParseIntegerOf<std::int32_t>, "ADDR"));
 
   auto* clear =
@@ -215,7 +217,8 @@ QuorvanCli::QuorvanCli()
       "it started is ended and removed when it ends (killed outright, what it started ends "
       "with it, and the next demo removes what it made)",
       CliCommand::Demo);
-  demo->add_option("--device", options_.device, "The simulated controller: visteon, mse10 or mbe")
+  demo->add_option("--device", options_.device,
+                   "The simulated controller: visteon, mse10, mbe or ficht")
       ->transform(numberFrom(parseDemoDevice, "DEVICE"))
       ->default_str("visteon");
   demo->add_option("--seconds", options_.seconds, "Stop after this many seconds")

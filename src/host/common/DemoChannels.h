@@ -1,7 +1,7 @@
 #pragma once
 // The live values of the simulated controllers: where each one lives on each family (a
-// Visteon current-data PID, an MSE 1.0 or MBE memory address), how its raw reading maps to a
-// physical value, and how the simulator lets it drift over time. The simulator and the
+// Visteon current-data PID, an MSE 1.0, MBE or Ficht memory address), how its raw reading
+// maps to a physical value, and how the simulator lets it drift over time. The simulator and the
 // demo's view share this one table, so what one writes the other reads back.
 #include <cstdint>
 #include <span>
@@ -13,7 +13,8 @@ struct DemoChannel {
   const char* name;
   const char* unit;
   std::uint8_t pid;       // Visteon: PID of service 01 (engine speed is its one 2-byte PID)
-  std::uint16_t address;  // MSE 1.0, MBE: memory address, least significant byte first
+  std::uint16_t address;  // MSE 1.0, MBE: memory address, least significant byte first;
+                          // Ficht: the same address, most significant byte first
   std::int16_t size;      // bytes of the raw reading
   double scale;           // physical = raw * scale + offset
   double offset;

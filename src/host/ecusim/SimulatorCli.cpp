@@ -110,13 +110,15 @@ SimulatorCli::SimulatorCli()
           "two stored fault codes.",
           "ecusim") {
   options_.device = ecuVisteon;
-  app_.add_option("--device", options_.device, "The controller family: visteon, mse10 or mbe")
+  app_.add_option("--device", options_.device,
+                  "The controller family: visteon, mse10, mbe or ficht")
       ->transform(CLI::Validator(
           [](std::string& text) {
             try {
               const std::int32_t device = ParseDevice(text);
-              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE) {
-                return std::string("ecusim simulates visteon, mse10 or mbe");
+              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE &&
+                  device != ecuFicht) {
+                return std::string("ecusim simulates visteon, mse10, mbe or ficht");
               }
               text = std::to_string(device);
               return std::string();
@@ -137,21 +139,23 @@ SimulatorCli::SimulatorCli()
                   "engine speed 1726 rpm). Repeat for more PIDs")
       ->check(AcceptedBy([](const std::string& t) { ParsePidSetting(t); }));
   app_.add_option("--value", valueTexts_,
-                  "mse10, mbe: a fixed value in memory, ADDR:SIZE=V (numbers decimal or 0x...; "
-                  "SIZE 1..4 bytes least significant first, on mse10 also -1..-4 most "
-                  "significant first; e.g. 0x40:2=6000). Repeat for more values")
+                  "mse10, mbe, ficht: a fixed value in memory, ADDR:SIZE=V (numbers decimal or "
+                  "0x...; SIZE 1..4 bytes least significant first, on mse10 also -1..-4 most "
+                  "significant first, always most significant first on ficht; e.g. "
+                  "0x40:2=6000). Repeat for more values")
       ->check(AcceptedBy([](const std::string& t) { ParseMemoryValue(t); }));
   app_.add_option("--fault", faultTexts_,
                   "A stored fault code in hexadecimal, replacing the two the controller holds: "
                   "4 digits on visteon (e.g. 0123), 6 on mse10 (e.g. 012305; a last byte of 80 "
                   "or more marks a fault no longer present), 4 on mbe: its current fault "
                   "byte, then its fault history byte, one bit per fault (e.g. 0485: fault 3 "
-                  "present, faults 1, 3 and 8 in the history; repeats are combined). Repeat "
-                  "for more; 'none' for none");
+                  "present, faults 1, 3 and 8 in the history; repeats are combined), 2 on "
+                  "ficht (a current fault number 01..FF, e.g. 17 for fault 23; its history "
+                  "stays). Repeat for more; 'none' for none");
   app_.add_option("--busy", busyTexts_,
                   "Answer the next N requests of SERVICE (hexadecimal; on mse10 the block "
-                  "title) with busy (visteon: 7F SERVICE 21) or a refusal (mse10: NAK) instead "
-                  "of serving them, e.g. 31:3")
+                  "title, on ficht the address) with busy (visteon: 7F SERVICE 21) or a refusal "
+                  "(mse10, ficht: NAK) instead of serving them, e.g. 31:3")
       ->check(AcceptedBy([](const std::string& t) { ParseBusyAnswers(t); }));
   app_.add_flag("--silent", options_.silent, "The controller answers nothing at all");
   app_.add_option("--unplug-after", options_.unplugAfter,
@@ -165,6 +169,11 @@ SimulatorCli::SimulatorCli()
                   "region also erases sooner)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, kMaxFlashBlocks));
+}
+
+std::size_t FaultCodeBytes(std::int32_t device) {
+  if (device == ecuVisteon || device == ecuMBE) return 2;
+  return device == ecuFicht ? 1 : 3;
 }
 
 void SimulatorCli::parse(int argc, const char* const* argv) {
@@ -182,9 +191,9 @@ void SimulatorCli::checkAgainstDevice() {
   };
   onlyFor("--pid", !pidTexts_.empty(), visteon, "visteon");
   onlyFor("--flash-blocks", app_.count("--flash-blocks") > 0, visteon, "visteon");
-  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10 and mbe");
-  onlyFor("--busy", !busyTexts_.empty(), !mbe, "visteon and mse10");
-  if (!visteon && busyTexts_.size() > 1) {
+  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10, mbe and ficht");
+  onlyFor("--busy", !busyTexts_.empty(), !mbe, "visteon, mse10 and ficht");
+  if (options_.device == ecuMSE10 && busyTexts_.size() > 1) {
     throw CLI::ValidationError("--busy", "mse10 refuses one kind of block at a time");
   }
   if (options_.unplugFor && !options_.unplugAfter) {
@@ -211,7 +220,7 @@ void SimulatorCli::checkAgainstDevice() {
   if (faultTexts_ == std::vector<std::string>{"none"}) return;
   for (const auto& text : faultTexts_) {
     try {
-      options_.faults->push_back(ParseFaultCode(text, visteon || mbe ? 2 : 3));
+      options_.faults->push_back(ParseFaultCode(text, FaultCodeBytes(options_.device)));
     } catch (const std::invalid_argument& e) {
       throw CLI::ValidationError("--fault", e.what());
     }

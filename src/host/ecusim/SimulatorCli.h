@@ -28,7 +28,7 @@ struct BusyAnswers {
 };
 
 struct SimulatorOptions {
-  std::int32_t device = 0;  // ecuVisteon, ecuMSE10 or ecuMBE
+  std::int32_t device = 0;  // ecuVisteon, ecuMSE10, ecuMBE or ecuFicht
   std::optional<int> port;  // else the first free port number
   bool verbose = false;
   std::map<std::uint8_t, std::uint16_t> pids;  // Visteon: fixed PID answers
@@ -52,6 +52,8 @@ std::pair<std::uint8_t, std::uint16_t> ParsePidSetting(const std::string& text);
 MemoryValue ParseMemoryValue(const std::string& text);
 // A fault code in hexadecimal, `bytes` bytes long ("0123" for 2), as bytes.
 std::string ParseFaultCode(const std::string& text, std::size_t bytes);
+// Bytes of one --fault code of the device (2 Visteon, 3 MSE 1.0, 1 Ficht).
+std::size_t FaultCodeBytes(std::int32_t device);
 // SERVICE:N, the service (or MSE 1.0 block title) in hexadecimal, N 1..1000.
 BusyAnswers ParseBusyAnswers(const std::string& text);
 

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -23,6 +25,7 @@
 #include "platform/Clock.h"
 #include "platform/MessageLoop.h"
 #include "platform/PortsDirectory.h"
+#include "sim/FichtEcu.h"
 #include "sim/MbeEcu.h"
 #include "sim/Mse10Ecu.h"
 #include "sim/PtyBridge.h"
@@ -47,6 +50,12 @@ std::uint64_t secondsToUs(double seconds) {
 
 std::uint8_t byteOf(const std::string& bytes, std::size_t i) {
   return static_cast<std::uint8_t>(bytes[i]);
+}
+
+// The options fixed the value at this address.
+bool FixedAt(const std::vector<MemoryValue>& fixed, std::uint16_t address) {
+  return std::any_of(fixed.begin(), fixed.end(),
+                     [&](const MemoryValue& v) { return v.address == address; });
 }
 
 // The controller on the vehicle end of the line, set up from the options.
@@ -92,12 +101,6 @@ class VisteonController final : public SimulatedController {
   sim::VisteonEcu ecu_;
 };
 
-// A value the options fixed is not moved by the drift.
-bool isFixed(const std::vector<MemoryValue>& fixed, std::uint16_t address) {
-  return std::any_of(fixed.begin(), fixed.end(),
-                     [address](const MemoryValue& v) { return v.address == address; });
-}
-
 class Mse10Controller final : public SimulatedController {
  public:
   Mse10Controller(sim::SimLine& line, const SimulatorOptions& o)
@@ -109,7 +112,7 @@ class Mse10Controller final : public SimulatedController {
   }
 
   void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (!isFixed(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
+    if (!FixedAt(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
@@ -144,7 +147,7 @@ class MbeController final : public SimulatedController {
   }
 
   void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (!isFixed(fixed_, channel.address)) {
+    if (!FixedAt(fixed_, channel.address)) {
       ecu_.storeValue(channel.address, raw, static_cast<std::size_t>(channel.size));
     }
   }
@@ -167,9 +170,41 @@ class MbeController final : public SimulatedController {
   sim::MbeEcu ecu_;
 };
 
+// A Ficht module behind its own cable: its values most significant byte first.
+class FichtController final : public SimulatedController {
+ public:
+  FichtController(sim::SimLine& line, const SimulatorOptions& o)
+      : fixed_(o.values), ecu_(behindItsCable(line)) {
+    for (const MemoryValue& v : o.values) ecu_.storeValue(v.address, v.value, std::abs(v.size));
+    if (o.faults) ecu_.setCurrentFaults(faults(*o.faults));
+    for (const BusyAnswers& b : o.busy) ecu_.injectNak(b.service, b.times);
+    if (o.silent) ecu_.injectSilence(sim::ficht::kAnyAddress, sim::ficht::kForever);
+  }
+
+  void show(const DemoChannel& channel, std::uint32_t raw) override {
+    if (!FixedAt(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
+  }
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  static sim::SimLine& behindItsCable(sim::SimLine& line) {
+    sim::UseFichtCable(line);
+    return line;
+  }
+  static std::set<int> faults(const std::vector<std::string>& codes) {
+    std::set<int> out;
+    for (const auto& c : codes) out.insert(byteOf(c, 0));
+    return out;
+  }
+
+  std::vector<MemoryValue> fixed_;
+  sim::FichtEcu ecu_;
+};
+
 std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const SimulatorOptions& o) {
   if (o.device == ecuMSE10) return std::make_unique<Mse10Controller>(line, o);
   if (o.device == ecuMBE) return std::make_unique<MbeController>(line, o);
+  if (o.device == ecuFicht) return std::make_unique<FichtController>(line, o);
   return std::make_unique<VisteonController>(line, o);
 }
 

@@ -1,0 +1,93 @@
+#include "ficht/FichtExchange.h"
+
+#include "ficht/FichtFrames.h"
+#include "ficht/FichtLink.h"
+#include "runtime/frmCommThread.h"
+#include "trace/Text.h"
+
+namespace quorvan {
+
+namespace {
+
+constexpr std::int32_t kPollMs = 10;
+constexpr const char* kTimedOutMark = "+timedOut";
+
+// The deadline passed: the exchange failed, whatever came meanwhile.
+void replyTimedOut(frmCommThread& f, FichtLink& k) {
+  f.timeOut = true;
+  f.replyBuffer = f.blockBuf;
+  if (f.blockBuf.size() >= 2 && static_cast<std::uint8_t>(f.blockBuf[1]) == kFichtNak) {
+    f.ReportError("Got NAK from Ficht, request was: " + PktToHex(k.emmLastSent), mb::vbExclamation,
+                  kErrorTitle);
+    f.replyBuffer = "NAK";
+    k.nak = true;
+    f.activity = true;  // refused, but the module is there
+  } else {
+    f.StatusNotify(ecuNoCableOrPower);
+  }
+  if (f.replyBuffer.size() < 2) f.replyBuffer = kTimedOutMark + f.replyBuffer;
+}
+
+}  // namespace
+
+void FichtSend(frmCommThread& f, FichtLink& k, const std::string& payload) {
+  if (!f.commSerial.PortOpen()) {
+    f.LogIt("** Attempting to send: " + PktToHex(payload) + " to closed serial port!");
+    return;
+  }
+  const std::string frame = FichtFrame(payload);
+  f.commSerial.setInBufferCount(0);
+  f.blockBuf.clear();
+  k.emmLastSent = frame;
+  f.CommOutStr(frame);
+  f.LogIt(">> Sending Ficht: " + PktToHex(frame));
+}
+
+void FichtSendRead(frmCommThread& f, FichtLink& k, std::int32_t address, std::int32_t count) {
+  FichtSend(f, k, FichtReadPayload(address, count));
+}
+
+void FichtSendCommand(frmCommThread& f, FichtLink& k, std::int32_t code) {
+  FichtSend(f, k, FichtCommandPayload(code));
+}
+
+void FichtGetReply(frmCommThread& f, FichtLink& k, std::size_t n) {
+  k.nak = false;
+  const std::uint32_t start = f.now();
+  while (f.blockBuf.size() < n + 2 && ElapsedMs(f.now(), start) < kFichtReplyMs) {
+    f.waits.SleepMs(kPollMs);
+    f.platform.loop.DoEvents();
+  }
+  // A reply that completes just as the deadline passes is too late all the same.
+  if (ElapsedMs(f.now(), start) >= kFichtReplyMs) {
+    replyTimedOut(f, k);
+  } else {
+    f.timeOut = false;
+    f.replyBuffer = f.blockBuf.substr(1, n);
+    if (!FichtReplyValid(f.blockBuf, f.replyBuffer)) {
+      f.timeOut = true;
+      f.LogIt("<< Invalid pkt from Ficht: " + PktToHex(f.blockBuf) + "; DISCARDED!");
+      f.blockBuf.clear();
+      return;
+    }
+    // Only a valid reply shows the link works (the watchdog reads it).
+    f.activity = true;
+    if (f.globals.gFichtRunning) f.StatusNotify(ecuCommOK);
+  }
+  f.LogIt("<< Got from Ficht: " + PktToHex(f.blockBuf) + "; timeOut=" + BoolText(f.timeOut) +
+          "; NAK=" + BoolText(k.nak));
+  // Bytes behind the reply belong to no request.
+  f.blockBuf.clear();
+}
+
+std::string FichtReadText(frmCommThread& f, FichtLink& k, std::int32_t address,
+                          std::int32_t count) {
+  if (f.timeOut) return kFichtTimedOutText;
+  f.lastEcuStatus = ecuCommOK;
+  FichtSendRead(f, k, address, count);
+  FichtGetReply(f, k, static_cast<std::size_t>(count) + 1);
+  if (f.timeOut) return kFichtTimedOutText;
+  return f.replyBuffer.substr(1);
+}
+
+}  // namespace quorvan
