@@ -1,5 +1,6 @@
 #pragma once
 // A server with a simulated MSE 1.1 controller on port 1.
+#include <functional>
 #include <string>
 
 #include "kline/Mse11Image.h"
@@ -50,6 +51,18 @@ class Mse11Fixture : public SimServerFixture {
       if (flashOutcome() != flashReady) return false;
     }
     return true;
+  }
+
+  // Runs action at the first millisecond of the world's time at which pred holds, even
+  // in the middle of a step (as a client call or a fault would come).
+  void when(std::function<bool()> pred, std::function<void()> action) {
+    clock.schedule(clock.nowUs() + 1000, [this, pred, action] {
+      if (pred()) {
+        action();
+      } else {
+        when(pred, action);
+      }
+    });
   }
 
   // The server's bytes on the wire, as one byte string.
