@@ -123,9 +123,12 @@ void Mse11Ecu::onWireByte(const RxByte& byte) {
     // communication there was has ended.
     if (session_.communicating) endCommunication();
     frame_.clear();
+    // Behind a pseudo-terminal the tester's cable-detect packet, sent at another rate,
+    // stands for the wake-up pattern the terminal cannot carry.
+    if (config_.wakeOnRequest) wakeUpSeen_ = true;
     return;
   }
-  if (!session_.communicating && !wakeUpSeen_ && !config_.wakeOnRequest) return;
+  if (!session_.communicating && !wakeUpSeen_) return;
   frame_.push_back(static_cast<char>(byte.value));
   timers_.cancel(frameTimeout_);
   frameTimeout_ = timers_.after(config_.byteTimeoutUs, [this] { frame_.clear(); });

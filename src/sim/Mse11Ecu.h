@@ -4,7 +4,8 @@
 //
 // Asleep, it waits for the fast-init pattern: the line held low for about 25 ms, then
 // high (read from the line levels). Behind a pseudo-terminal, which carries no levels,
-// the StartCommunication request itself wakes it (Mse11Config::wakeOnRequest). Then:
+// the StartCommunication request wakes it when it follows the tester's cable-detect
+// packet, which arrives at another bit rate (Mse11Config::wakeOnRequest). Then:
 //  - StartCommunication 81: its key bytes C1 8F EA, in a frame with addresses;
 //  - timing parameters 83 03 ..., the diagnostic session 10 85 03 (after whose answer it
 //    listens at 38400 bit/s), security access 27 81 (a 32-bit seed) and 27 82 (the key
@@ -40,7 +41,8 @@ struct Mse11Config {
   std::uint64_t bootTimeUs = 100'000;      // deaf after a reset or a power-up
   std::uint64_t byteTimeoutUs = 50'000;    // a frame that stops half way is forgotten
   std::uint32_t randomSeed = 0x5EED;       // security seeds: every run is the same run
-  // Behind a pseudo-terminal: woken by the StartCommunication request alone.
+  // Behind a pseudo-terminal: woken by the StartCommunication request after bytes it
+  // could not decode (the cable-detect packet, or a tester back at the wake-up rate).
   bool wakeOnRequest = false;
 };
 

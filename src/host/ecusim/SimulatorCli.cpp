@@ -110,13 +110,15 @@ SimulatorCli::SimulatorCli()
           "two stored fault codes.",
           "ecusim") {
   options_.device = ecuVisteon;
-  app_.add_option("--device", options_.device, "The controller family: visteon or mse10")
+  app_.add_option("--device", options_.device,
+                  "The controller family: visteon, mse10 or mse11 (MSE 1.1 over KWP2000: "
+                  "identification and the reflash of its 63232-byte image)")
       ->transform(CLI::Validator(
           [](std::string& text) {
             try {
               const std::int32_t device = ParseDevice(text);
-              if (device != ecuVisteon && device != ecuMSE10) {
-                return std::string("ecusim simulates visteon or mse10");
+              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMSE11) {
+                return std::string("ecusim simulates visteon, mse10 or mse11");
               }
               text = std::to_string(device);
               return std::string();
@@ -147,8 +149,8 @@ SimulatorCli::SimulatorCli()
                   "or more marks a fault no longer present). Repeat for more; 'none' for none");
   app_.add_option("--busy", busyTexts_,
                   "Answer the next N requests of SERVICE (hexadecimal; on mse10 the block "
-                  "title) with busy (visteon: 7F SERVICE 21) or a refusal (mse10: NAK) instead "
-                  "of serving them, e.g. 31:3")
+                  "title) with busy (visteon, mse11: 7F SERVICE 21) or a refusal (mse10: NAK) "
+                  "instead of serving them, e.g. 31:3")
       ->check(AcceptedBy([](const std::string& t) { ParseBusyAnswers(t); }));
   app_.add_flag("--silent", options_.silent, "The controller answers nothing at all");
   app_.add_option("--unplug-after", options_.unplugAfter,
@@ -178,8 +180,10 @@ void SimulatorCli::checkAgainstDevice() {
   };
   onlyFor("--pid", !pidTexts_.empty(), visteon, "visteon");
   onlyFor("--flash-blocks", app_.count("--flash-blocks") > 0, visteon, "visteon");
-  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10");
-  if (!visteon && busyTexts_.size() > 1) {
+  const bool mse10 = options_.device == ecuMSE10;
+  onlyFor("--value", !valueTexts_.empty(), mse10, "mse10");
+  onlyFor("--fault", !faultTexts_.empty(), visteon || mse10, "visteon and mse10");
+  if (mse10 && busyTexts_.size() > 1) {
     throw CLI::ValidationError("--busy", "mse10 refuses one kind of block at a time");
   }
   if (options_.unplugFor && !options_.unplugAfter) {

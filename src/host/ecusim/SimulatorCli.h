@@ -28,7 +28,7 @@ struct BusyAnswers {
 };
 
 struct SimulatorOptions {
-  std::int32_t device = 0;  // ecuVisteon or ecuMSE10
+  std::int32_t device = 0;  // ecuVisteon, ecuMSE10 or ecuMSE11
   std::optional<int> port;  // else the first free port number
   bool verbose = false;
   std::map<std::uint8_t, std::uint16_t> pids;  // Visteon: fixed PID answers

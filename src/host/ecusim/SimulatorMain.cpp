@@ -24,6 +24,7 @@
 #include "platform/MessageLoop.h"
 #include "platform/PortsDirectory.h"
 #include "sim/Mse10Ecu.h"
+#include "sim/Mse11Ecu.h"
 #include "sim/PtyBridge.h"
 #include "sim/PtyScheduler.h"
 #include "sim/SimLine.h"
@@ -127,8 +128,31 @@ class Mse10Controller final : public SimulatedController {
   sim::Mse10Ecu ecu_;
 };
 
+// MSE 1.1: identification and reflash only; it has no values to drift.
+class Mse11Controller final : public SimulatedController {
+ public:
+  Mse11Controller(sim::SimLine& line, const SimulatorOptions& o) : ecu_(line, config()) {
+    for (const BusyAnswers& b : o.busy) ecu_.injectBusy(b.service, b.times);
+    if (o.silent) ecu_.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
+  }
+
+  void show(const DemoChannel& /*channel*/, std::uint32_t /*raw*/) override {}
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  // A pseudo-terminal carries no break: the StartCommunication request itself wakes it.
+  static sim::Mse11Config config() {
+    sim::Mse11Config c;
+    c.wakeOnRequest = true;
+    return c;
+  }
+
+  sim::Mse11Ecu ecu_;
+};
+
 std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const SimulatorOptions& o) {
   if (o.device == ecuMSE10) return std::make_unique<Mse10Controller>(line, o);
+  if (o.device == ecuMSE11) return std::make_unique<Mse11Controller>(line, o);
   return std::make_unique<VisteonController>(line, o);
 }
 
