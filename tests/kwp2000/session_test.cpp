@@ -201,3 +201,36 @@ TEST_F(Session, AnInterruptionNeverEndsInAnImageReportedWritten) {
 
 }  // namespace
 }  // namespace quorvan::testing
+
+namespace quorvan::testing {
+namespace {
+
+// The controller wakes on the fast-init pattern; behind a pseudo-terminal, which carries
+// no break, on the StartCommunication that follows the cable-detect packet.
+TEST_F(Session, TheControllerWakesOnTheFastInitOrBehindAPtyOnTheCableDetectPacket) {
+  struct Case {
+    bool wakeOnRequest;
+    bool fastInit;
+    bool answered;
+  };
+  const Case cases[] = {{false, false, false}, {false, true, true}, {true, false, true}};
+  ASSERT_TRUE(connect());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "pty " << c.wakeOnRequest << ", fast init " << c.fastInit);
+    ecuSim.config().wakeOnRequest = c.wakeOnRequest;
+    ecu.InitComm(1);  // sends the cable-detect packet at 9600 bit/s
+    form().tmrSampleRate.setEnabled(false);
+    if (c.fastInit) {
+      DoFastInit(form());
+    } else {
+      form().SetBaudRate(kFastInitBitRate);
+    }
+    const std::int32_t r = IsoSendCommand(form(), link(), link().requests.reqStartComms);
+    EXPECT_EQ(r == kIsoPositive, c.answered);
+    EXPECT_EQ(ecuSim.communicating(), c.answered);
+    EXPECT_EQ(form().replyBuffer, c.answered ? Bytes({0xC1, 0x8F, 0xEA}) : std::string());
+  }
+}
+
+}  // namespace
+}  // namespace quorvan::testing
