@@ -13,7 +13,7 @@ using visteon::ByteAt;
 using visteon::Bytes;
 using visteon::Positive;
 namespace sid = mse11::sid;
-namespace nrc = mse11::nrc;
+namespace nrc = visteon::nrc;
 
 namespace {
 

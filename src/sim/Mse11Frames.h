@@ -31,20 +31,9 @@ inline constexpr std::uint8_t kTimingParameters = 0x83;
 inline constexpr std::uint8_t kPositive = 0x40;  // added to the service in its answer
 }  // namespace sid
 
-// Negative answers are 7F, the service, then one of these codes.
-namespace nrc {
-inline constexpr std::uint8_t kNegativeResponse = 0x7F;
-inline constexpr std::uint8_t kServiceNotSupported = 0x11;
-inline constexpr std::uint8_t kSubFunctionNotSupported = 0x12;
-inline constexpr std::uint8_t kBusyRepeatRequest = 0x21;
-inline constexpr std::uint8_t kConditionsNotCorrect = 0x22;
-inline constexpr std::uint8_t kRoutineNotComplete = 0x23;
-inline constexpr std::uint8_t kSequenceError = 0x24;
-inline constexpr std::uint8_t kOutOfRange = 0x31;
-inline constexpr std::uint8_t kSecurityAccessDenied = 0x33;
-inline constexpr std::uint8_t kInvalidKey = 0x35;
+// Negative answers are 7F, the service, then a code (visteon::nrc holds the codes both
+// controllers use); this one only the MSE 1.1 gives: the answer follows later.
 inline constexpr std::uint8_t kResponsePending = 0x78;
-}  // namespace nrc
 
 // The whole frame's length from its first bytes (format, and the length byte when the
 // format has none); nothing until enough bytes are there to say.

@@ -14,7 +14,7 @@ using visteon::ByteAt;
 using visteon::Bytes;
 using visteon::Positive;
 namespace sid = mse11::sid;
-namespace nrc = mse11::nrc;
+namespace nrc = visteon::nrc;
 
 namespace {
 
@@ -74,7 +74,7 @@ Mse11Ecu::MaybeAnswer Mse11Ecu::startRoutine(const std::string& data, std::uint6
     sendAnswer(data, Answer{Positive(sid::kStartRoutine, Bytes({kEraseRoutine}))}, nowUs());
     timers_.after(config_.eraseTimeUs, [this] { session_.erase = Progress::Done; });
   });
-  return negative(sid::kStartRoutine, nrc::kResponsePending);
+  return negative(sid::kStartRoutine, mse11::kResponsePending);
 }
 
 Mse11Ecu::Answer Mse11Ecu::routineResult(const std::string& data) const {
