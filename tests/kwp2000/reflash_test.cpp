@@ -37,6 +37,8 @@ TEST_F(Reflash, AWrongChecksumIsReportedAsAFailedVerify) {
   ASSERT_TRUE(connect());
   const std::string image = makeImage();
   ASSERT_TRUE(initAndWrite(image));
+  // Without an ident before it, the init erases without reading the identity.
+  EXPECT_EQ(framesOnWire(Bytes({0x05, 0x23, 0x03, 0x00, 0xE7, 0x0A})), 0);
   ecu.FlashVerify(static_cast<std::int32_t>(Mse11ImageChecksum(image) + 1));
   EXPECT_EQ(flashOutcome(), flashFailedVerify);
   EXPECT_EQ(ecuSim.flash(), image);
