@@ -50,32 +50,6 @@ void Mse11Ecu::loadFlash(std::string_view image) {
   flash_.replace(0, std::min(image.size(), flash_.size()), image.substr(0, flash_.size()));
 }
 
-void Mse11Ecu::injectNegative(int service, std::uint8_t code, int times) {
-  injections_.add(service, {visteon::Misbehaviour::Kind::Negative, code, 0}, times);
-}
-
-void Mse11Ecu::injectBusy(int service, int times) {
-  injectNegative(service, nrc::kBusyRepeatRequest, times);
-}
-
-void Mse11Ecu::injectSilence(int service, int times) {
-  injections_.add(service, {visteon::Misbehaviour::Kind::Silent, 0, 0}, times);
-}
-
-void Mse11Ecu::injectLateReply(int service, std::uint64_t lateUs, int times) {
-  injections_.add(service, {visteon::Misbehaviour::Kind::Late, 0, lateUs}, times);
-}
-
-void Mse11Ecu::injectTruncatedReply(int service, std::size_t keepBytes, int times) {
-  visteon::Misbehaviour what{visteon::Misbehaviour::Kind::Truncated};
-  what.keep = keepBytes;
-  injections_.add(service, what, times);
-}
-
-void Mse11Ecu::injectCorruptedReply(int service, int times) {
-  injections_.add(service, {visteon::Misbehaviour::Kind::Corrupted}, times);
-}
-
 void Mse11Ecu::clearInjections() {
   injections_.clear();
   wrongKey_ = false;
@@ -212,10 +186,8 @@ namespace {
 
 // The answer's frame as it goes on the wire, spoilt as the misbehaviour says.
 std::string frameOnWire(std::string frame, const std::optional<visteon::Misbehaviour>& onWire) {
-  using Kind = visteon::Misbehaviour::Kind;
-  if (onWire && onWire->kind == Kind::Truncated) frame.resize(std::min(frame.size(), onWire->keep));
-  if (onWire && onWire->kind == Kind::Corrupted && frame.size() > 2) {
-    frame[frame.size() - 2] = static_cast<char>(frame[frame.size() - 2] ^ 0x40);
+  if (onWire && onWire->kind == visteon::Misbehaviour::Kind::Truncated) {
+    frame.resize(std::min(frame.size(), onWire->keep));
   }
   return frame;
 }

@@ -72,16 +72,12 @@ class Mse11Ecu final : public SimEcu {
   int restarts() const { return restarts_; }
   std::size_t badFrames() const { return badFrames_; }
 
-  // Misbehaviour, switched on at any time. service is a service byte or
-  // visteon::kAnyService; times a count or visteon::kForever.
-  void injectNegative(int service, std::uint8_t code, int times = 1);
-  void injectBusy(int service, int times = 1);
-  void injectSilence(int service, int times = 1);
-  void injectLateReply(int service, std::uint64_t lateUs, int times = 1);
-  // The answer stops after keepBytes bytes of its frame.
-  void injectTruncatedReply(int service, std::size_t keepBytes, int times = 1);
-  // A data byte of the answer is spoilt on the way.
-  void injectCorruptedReply(int service, int times = 1);
+  // Misbehaviour, switched on at any time: what (a visteon::Misbehaviour by name: a
+  // negative answer, silence, a late answer, an answer cut short) for the next `times`
+  // requests of service (a service byte or visteon::kAnyService; visteon::kForever).
+  void inject(int service, visteon::Misbehaviour what, int times = 1) {
+    injections_.add(service, what, times);
+  }
   // The next key it is sent counts as wrong.
   void injectWrongKey() { wrongKey_ = true; }
   // Resets once the count-th transfer of the download has been taken in.

@@ -9,6 +9,7 @@ namespace quorvan::testing {
 namespace {
 
 using Session = Mse11Fixture;
+using sim::visteon::Misbehaviour;
 
 // The request machine's bookkeeping, one tick per case, with no controller involved.
 TEST_F(Session, EachTickLeavesTheCommandCodeAsTheStepsDemand) {
@@ -52,14 +53,19 @@ TEST_F(Session, AnInitThatCannotGoOnSaysWhereItStopped) {
     std::int32_t outcome;
   };
   const Case cases[] = {
-      {"timing refused", [](sim::Mse11Ecu& e) { e.injectNegative(0x83, 0x12); }, flashFailedPrep},
-      {"session refused", [](sim::Mse11Ecu& e) { e.injectNegative(0x10, 0x12); }, flashFailedPrep},
-      {"seed refused", [](sim::Mse11Ecu& e) { e.injectNegative(0x27, 0x22); }, flashFailedUnlock},
-      {"wrong key", [](sim::Mse11Ecu& e) { e.injectWrongKey(); }, flashFailedUnlock},
-      {"erase refused", [](sim::Mse11Ecu& e) { e.injectNegative(0x31, 0x22); }, flashFailedErase},
-      {"busy seed, then the seed", [](sim::Mse11Ecu& e) { e.injectBusy(0x27, 3); }, flashReady},
-      {"truncated timing answer", [](sim::Mse11Ecu& e) { e.injectTruncatedReply(0x83, 2); },
+      {"timing refused", [](sim::Mse11Ecu& e) { e.inject(0x83, Misbehaviour::negative(0x12)); },
        flashFailedPrep},
+      {"session refused", [](sim::Mse11Ecu& e) { e.inject(0x10, Misbehaviour::negative(0x12)); },
+       flashFailedPrep},
+      {"seed refused", [](sim::Mse11Ecu& e) { e.inject(0x27, Misbehaviour::negative(0x22)); },
+       flashFailedUnlock},
+      {"wrong key", [](sim::Mse11Ecu& e) { e.injectWrongKey(); }, flashFailedUnlock},
+      {"erase refused", [](sim::Mse11Ecu& e) { e.inject(0x31, Misbehaviour::negative(0x22)); },
+       flashFailedErase},
+      {"busy seed, then the seed",
+       [](sim::Mse11Ecu& e) { e.inject(0x27, Misbehaviour::negative(0x21), 3); }, flashReady},
+      {"truncated timing answer",
+       [](sim::Mse11Ecu& e) { e.inject(0x83, Misbehaviour::truncated(2)); }, flashFailedPrep},
   };
   ASSERT_TRUE(connect());
   for (const Case& c : cases) {
@@ -85,7 +91,7 @@ TEST_F(Session, AnotherControllerThanTheIdentOneIsNotErased) {
 }
 
 TEST_F(Session, AnIdentWithoutAnswersGivesFailedPrepAndUnknownIds) {
-  ecuSim.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
+  ecuSim.inject(sim::visteon::kAnyService, Misbehaviour::silent(), sim::visteon::kForever);
   ASSERT_TRUE(connect());
   ecu.FlashIdent();
   EXPECT_EQ(flashOutcome(), flashFailedPrep);
@@ -152,7 +158,8 @@ TEST_F(Session, AnInterruptionNeverEndsInAnImageReportedWritten) {
     std::int32_t outcome = -1;
     if (c.stage == Stage::Init) {
       if (c.fault == Fault::CablePulled) line().setPlugged(false);
-      if (c.fault == Fault::Abort) ecuSim.injectSilence(0x81, sim::visteon::kForever);
+      if (c.fault == Fault::Abort)
+        ecuSim.inject(0x81, Misbehaviour::silent(), sim::visteon::kForever);
       if (c.fault == Fault::Reset) {
         when([&] { return ecuSim.erasing(); }, [&] { ecuSim.reset(); });
       }

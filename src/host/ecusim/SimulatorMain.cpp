@@ -132,8 +132,14 @@ class Mse10Controller final : public SimulatedController {
 class Mse11Controller final : public SimulatedController {
  public:
   Mse11Controller(sim::SimLine& line, const SimulatorOptions& o) : ecu_(line, config()) {
-    for (const BusyAnswers& b : o.busy) ecu_.injectBusy(b.service, b.times);
-    if (o.silent) ecu_.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
+    using sim::visteon::Misbehaviour;
+    for (const BusyAnswers& b : o.busy) {
+      ecu_.inject(b.service, Misbehaviour::negative(sim::visteon::nrc::kBusyRepeatRequest),
+                  b.times);
+    }
+    if (o.silent) {
+      ecu_.inject(sim::visteon::kAnyService, Misbehaviour::silent(), sim::visteon::kForever);
+    }
   }
 
   void show(const DemoChannel& /*channel*/, std::uint32_t /*raw*/) override {}
