@@ -28,6 +28,14 @@ struct Misbehaviour {
   std::uint64_t lateUs = 0;
   std::size_t packet = 0;
   std::size_t keep = 0;
+
+  // The misbehaviours by name, for controllers that take them as they are.
+  static Misbehaviour negative(std::uint8_t code) { return {Kind::Negative, code}; }
+  static Misbehaviour silent() { return {Kind::Silent}; }
+  static Misbehaviour late(std::uint64_t us) { return {Kind::Late, 0, us}; }
+  static Misbehaviour truncated(std::size_t keepBytes) {
+    return {Kind::Truncated, 0, 0, 0, keepBytes};
+  }
 };
 
 // Rules by service byte.

@@ -282,7 +282,7 @@ TEST_F(HostFixture, SimulatorOptionErrorsAreOneLineAndHelpExplainsThem) {
     std::vector<std::string> args;
     const char* says;
   } refused[] = {
-      {{"--device", "mse11"}, "ecusim simulates visteon, mse10, mbe or ficht"},
+      {{"--device", "3"}, "ecusim simulates visteon, mse10, mse11, mbe or ficht"},
       {{"--device", "mse10", "--pid", "0C=1"}, "--pid is for visteon only"},
       {{"--value", "0x40:2=1"}, "--value is for mse10, mbe and ficht only"},
       {{"--fault", "012305"}, "is not 4 hexadecimal digits"},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "client/Enums.h"
 #include "host/cli/ClientOutput.h"
 
 namespace quorvan::host {
@@ -22,6 +23,17 @@ TEST(ClientOutput, FlashChecksumIsTheSixteenBitSumOfTheBytes) {
   EXPECT_EQ(FlashChecksum(""), 0);
   EXPECT_EQ(FlashChecksum("\x01\x02\xFF"), 0x102);
   EXPECT_EQ(FlashChecksum(std::string(300, '\xFF')), (300 * 255) & 0xFFFF);  // wraps
+}
+
+// MSE 1.1 verifies its image by the 32-bit sum of its bytes, which a 16-bit sum would lose.
+TEST(ClientOutput, TheVerifyValueAndTheImageCheckFollowTheDevice) {
+  const std::string full(63232, '\xFF');
+  EXPECT_EQ(FlashVerifyValue(ecuMSE11, full), 63232 * 255);
+  EXPECT_EQ(FlashVerifyValue(ecuVisteon, full), (63232 * 255) & 0xFFFF);
+  EXPECT_EQ(ImageProblem(ecuMSE11, full), "");
+  EXPECT_EQ(ImageProblem(ecuMSE11, full.substr(1)),
+            "an MSE 1.1 image is 63232 bytes, this one 63231");
+  EXPECT_EQ(ImageProblem(ecuVisteon, "abc"), "");
 }
 
 TEST(ClientOutput, ImageIsCutIntoBlocksWithAShortLastOne) {

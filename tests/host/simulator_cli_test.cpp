@@ -70,18 +70,27 @@ TEST(SimulatorCli, EachFamilyTakesItsOwnSettings) {
   EXPECT_EQ(m.values, (std::vector<MemoryValue>{{0x40, 2, 6000}, {66, -2, 0x1234}}));
   EXPECT_EQ(m.faults, (std::vector<std::string>{std::string("\x01\x23\x85", 3)}));
 
+  SimulatorCli mse11;
+  const SimulatorOptions k =
+      parse(mse11, {"--device", "mse11", "--busy", "27:2", "--busy", "31:1"});
+  EXPECT_EQ(k.device, ecuMSE11);
+  EXPECT_EQ(k.busy, (std::vector<BusyAnswers>{{0x27, 2}, {0x31, 1}}));
+
   SimulatorCli none;
   EXPECT_EQ(parse(none, {"--fault", "none"}).faults, std::vector<std::string>{});
 }
 
 TEST(SimulatorCli, SettingsOfTheOtherFamilyOrWithoutSenseAreRefused) {
   const std::pair<std::vector<const char*>, const char*> cases[] = {
-      {{"--device", "mse11"}, "ecusim simulates visteon, mse10, mbe or ficht"},
+      {{"--device", "3"}, "ecusim simulates visteon, mse10, mse11, mbe or ficht"},
+      {{"--device", "mse11", "--fault", "0123"},
+       "--fault is for visteon, mse10, mbe and ficht only"},
+      {{"--device", "mse11", "--value", "1:1=1"}, "--value is for mse10, mbe and ficht only"},
       {{"--device", "mse10", "--pid", "0C=1"}, "--pid is for visteon only"},
       {{"--device", "mse10", "--flash-blocks", "2"}, "--flash-blocks is for visteon only"},
       {{"--value", "1:1=1"}, "--value is for mse10, mbe and ficht only"},
       {{"--device", "mbe", "--value", "0x40:-2=1"}, "least significant byte first"},
-      {{"--device", "mbe", "--busy", "01:1"}, "--busy is for visteon, mse10 and ficht only"},
+      {{"--device", "mbe", "--busy", "01:1"}, "--busy is for visteon, mse10, mse11 and ficht only"},
       {{"--device", "mbe", "--fault", "012305"}, "is not 4 hexadecimal digits"},
       {{"--device", "ficht", "--pid", "0C=1"}, "--pid is for visteon only"},
       {{"--device", "ficht", "--fault", "0123"}, "is not 2 hexadecimal digits"},

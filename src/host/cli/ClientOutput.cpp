@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "client/Enums.h"
 #include "host/common/Overloaded.h"
+#include "kline/Mse11Image.h"
 #include "trace/Text.h"
 
 namespace quorvan::host {
@@ -76,6 +78,16 @@ std::uint16_t FlashChecksum(std::string_view image) {
   std::uint16_t sum = 0;
   for (const char c : image) sum = static_cast<std::uint16_t>(sum + static_cast<unsigned char>(c));
   return sum;
+}
+
+std::int32_t FlashVerifyValue(std::int32_t device, std::string_view image) {
+  if (device == ecuMSE11) return static_cast<std::int32_t>(Mse11ImageChecksum(image));
+  return FlashChecksum(image);
+}
+
+std::string ImageProblem(std::int32_t device, std::string_view image) {
+  if (device != ecuMSE11 || image.size() == kMse11ImageSize) return {};
+  return fmt::format("an MSE 1.1 image is {} bytes, this one {}", kMse11ImageSize, image.size());
 }
 
 std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize) {

@@ -49,6 +49,12 @@ class LiveLines {
 
 // The checksum FlashVerify gets: the 16-bit sum of all bytes of the image.
 std::uint16_t FlashChecksum(std::string_view image);
+// What FlashVerify gets for the device: the 32-bit sum of an MSE 1.1 image, else
+// FlashChecksum.
+std::int32_t FlashVerifyValue(std::int32_t device, std::string_view image);
+// Why the device cannot take the image as it is; empty when it can (an MSE 1.1 image is
+// exactly the controller's 63232 bytes).
+std::string ImageProblem(std::int32_t device, std::string_view image);
 // The image cut into blocks of `blockSize` bytes; the last may be shorter.
 std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize);
 // "[#####-----]  5/10 blocks  50%".

@@ -39,6 +39,10 @@ std::string nameIn(const std::array<const char*, N>& names, std::int32_t value,
 }
 }  // namespace
 
+std::int32_t LinkUpStatus(std::optional<std::int32_t> device) {
+  return device == ecuMSE11 ? ecuInitializing : ecuCommOK;
+}
+
 std::string StatusName(std::int32_t status) {
   return nameIn(kStatusNames, status, "status");
 }
@@ -55,7 +59,7 @@ EcuSession::EcuSession(EcuClient& client, SessionOptions options,
     lastStatus_ = status;
     seen_ = true;
     if (status == awaited_) reached_ = true;  // even if another status follows at once
-    if (status == ecuNoSerialCable && awaited_ == ecuCommOK) {
+    if (status == ecuNoSerialCable && awaited_ == LinkUpStatus(options_.device)) {
       portRefused_ = true;  // open() fails with a line that says why
       return;
     }
@@ -130,7 +134,8 @@ void EcuSession::start() {
 void EcuSession::open() {
   seen_ = false;
   portRefused_ = false;
-  const bool up = callAndAwait([&] { client_.proxy().InitComm(options_.port); }, ecuCommOK);
+  const bool up =
+      callAndAwait([&] { client_.proxy().InitComm(options_.port); }, LinkUpStatus(options_.device));
   if (portRefused_) {
     // The server traces the system's reason; the port mapping is the same here, so the
     // device it tried can be looked at from this side.

@@ -46,8 +46,8 @@ class EcuSession {
   // there) is waited for to end, and a new one started. Throws SessionError when the
   // server does not start or stays busy with another client.
   void start();
-  // Opens the port and waits for ecuCommOK. Throws SessionError at once when the server
-  // cannot open the port (naming the device it leads to and why), and with the last
+  // Opens the port and waits for the link to come up (LinkUpStatus). Throws SessionError at once
+  // when the server cannot open the port (naming the device it leads to and why), and with the last
   // status seen when the link does not come up in time.
   void open();
   // Closes the port (also when open() was not called: it arms the server's watchdog, whose
@@ -78,6 +78,11 @@ class EcuSession {
   bool portRefused_ = false;  // open(): the server reported ecuNoSerialCable
   bool started_ = false;
 };
+
+// The status that says the link is up: ecuCommOK, except on MSE 1.1, whose session starts
+// with the client's first flash request: there ecuInitializing (the line echoes and the
+// controller's path has taken it over).
+std::int32_t LinkUpStatus(std::optional<std::int32_t> device);
 
 // "ecuCommOK" for 7; "status N" for values the enumeration does not name.
 std::string StatusName(std::int32_t status);

@@ -56,10 +56,15 @@ int runPorts(EcuClient& client, const CliOptions& o) {
   return 0;
 }
 
-int runConnect(EcuClient& client, EcuSession& session) {
+// MSE 1.1 answers nothing until asked: its identification is read from its EEPROM.
+std::int32_t readMse11Ident(EcuClient& client, const CliOptions& o);
+
+int runConnect(EcuClient& client, EcuSession& session, const CliOptions& o) {
   fmt::print("connected: {} on port {}, status {}\n", DeviceName(*session.options().device),
              session.options().port, StatusName(session.lastStatus()));
+  const bool identified = o.device != ecuMSE11 || readMse11Ident(client, o) == flashReady;
   PrintIdentification(client);
+  if (!identified) throw SessionError("the controller did not identify itself");
   return 0;
 }
 
@@ -204,10 +209,11 @@ void flashImage(EcuClient& client, const CliOptions& o, const std::string& image
   }
   if (live) fmt::print("\n");
 
-  const std::uint16_t checksum = FlashChecksum(image);
+  const std::int32_t checksum = FlashVerifyValue(o.device, image);
   server.FlashVerify(checksum);
   mode = awaitFlashStep(client, o, "FlashVerify");
-  fmt::print("FlashVerify 0x{:04X}: {}\n", checksum, FlashModeName(mode));
+  fmt::print("FlashVerify 0x{:04X}: {}\n", static_cast<std::uint32_t>(checksum),
+             FlashModeName(mode));
   requireFlashReady(mode, "FlashVerify");
 }
 
@@ -237,11 +243,15 @@ int runInfo(EcuClient& client, const CliOptions& o) {
   return 0;
 }
 
+std::int32_t readMse11Ident(EcuClient& client, const CliOptions& o) {
+  client.FlashIdent();
+  const std::int32_t mode = awaitFlashStep(client, o, "FlashIdent");
+  fmt::print(stderr, "FlashIdent: {}\n", FlashModeName(mode));
+  return mode;
+}
+
 int runIdent(EcuClient& client, const CliOptions& o) {
-  if (o.device == ecuMSE11) {
-    client.FlashIdent();
-    fmt::print(stderr, "FlashIdent: {}\n", FlashModeName(awaitFlashStep(client, o, "FlashIdent")));
-  }
+  if (o.device == ecuMSE11) readMse11Ident(client, o);
   PrintIdentification(client);
   if (const std::string results = client.ecuResults(); !results.empty()) {
     fmt::print("results: {}\n", Printable(results));
@@ -252,6 +262,10 @@ int runIdent(EcuClient& client, const CliOptions& o) {
 int runConnected(EcuClient& client, const CliOptions& o) {
   // Read before connecting: a missing file must not cost a session.
   const std::string image = o.command == CliCommand::Flash ? readImage(o.flashFile) : "";
+  if (const std::string problem = ImageProblem(o.device, image);
+      !image.empty() && !problem.empty()) {
+    throw SessionError(fmt::format("{}: {}", o.flashFile.string(), problem));
+  }
   // ecuReady only says that the server's comm thread started; the link's statuses come
   // from opening the port on.
   bool linkStatuses = false;
@@ -263,7 +277,7 @@ int runConnected(EcuClient& client, const CliOptions& o) {
   session.open();
   switch (o.command) {
     case CliCommand::Connect:
-      return runConnect(client, session);
+      return runConnect(client, session, o);
     case CliCommand::Watch:
       return runWatch(client, o);
     case CliCommand::Faults:

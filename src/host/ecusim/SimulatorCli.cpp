@@ -111,14 +111,15 @@ SimulatorCli::SimulatorCli()
           "ecusim") {
   options_.device = ecuVisteon;
   app_.add_option("--device", options_.device,
-                  "The controller family: visteon, mse10, mbe or ficht")
+                  "The controller family: visteon, mse10, mse11 (MSE 1.1 over KWP2000: "
+                  "identification and the reflash of its 63232-byte image), mbe or ficht")
       ->transform(CLI::Validator(
           [](std::string& text) {
             try {
               const std::int32_t device = ParseDevice(text);
-              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMBE &&
-                  device != ecuFicht) {
-                return std::string("ecusim simulates visteon, mse10, mbe or ficht");
+              if (device != ecuVisteon && device != ecuMSE10 && device != ecuMSE11 &&
+                  device != ecuMBE && device != ecuFicht) {
+                return std::string("ecusim simulates visteon, mse10, mse11, mbe or ficht");
               }
               text = std::to_string(device);
               return std::string();
@@ -154,8 +155,8 @@ SimulatorCli::SimulatorCli()
                   "stays). Repeat for more; 'none' for none");
   app_.add_option("--busy", busyTexts_,
                   "Answer the next N requests of SERVICE (hexadecimal; on mse10 the block "
-                  "title, on ficht the address) with busy (visteon: 7F SERVICE 21) or a refusal "
-                  "(mse10, ficht: NAK) instead of serving them, e.g. 31:3")
+                  "title, on ficht the address) with busy (visteon, mse11: 7F SERVICE 21) or a "
+                  "refusal (mse10, ficht: NAK) instead of serving them, e.g. 31:3")
       ->check(AcceptedBy([](const std::string& t) { ParseBusyAnswers(t); }));
   app_.add_flag("--silent", options_.silent, "The controller answers nothing at all");
   app_.add_option("--unplug-after", options_.unplugAfter,
@@ -191,9 +192,12 @@ void SimulatorCli::checkAgainstDevice() {
   };
   onlyFor("--pid", !pidTexts_.empty(), visteon, "visteon");
   onlyFor("--flash-blocks", app_.count("--flash-blocks") > 0, visteon, "visteon");
-  onlyFor("--value", !valueTexts_.empty(), !visteon, "mse10, mbe and ficht");
-  onlyFor("--busy", !busyTexts_.empty(), !mbe, "visteon, mse10 and ficht");
-  if (options_.device == ecuMSE10 && busyTexts_.size() > 1) {
+  const bool mse10 = options_.device == ecuMSE10;
+  const bool mse11 = options_.device == ecuMSE11;
+  onlyFor("--value", !valueTexts_.empty(), !visteon && !mse11, "mse10, mbe and ficht");
+  onlyFor("--busy", !busyTexts_.empty(), !mbe, "visteon, mse10, mse11 and ficht");
+  onlyFor("--fault", !faultTexts_.empty(), !mse11, "visteon, mse10, mbe and ficht");
+  if (mse10 && busyTexts_.size() > 1) {
     throw CLI::ValidationError("--busy", "mse10 refuses one kind of block at a time");
   }
   if (options_.unplugFor && !options_.unplugAfter) {

@@ -28,7 +28,7 @@ struct BusyAnswers {
 };
 
 struct SimulatorOptions {
-  std::int32_t device = 0;  // ecuVisteon, ecuMSE10, ecuMBE or ecuFicht
+  std::int32_t device = 0;  // ecuVisteon, ecuMSE10, ecuMSE11, ecuMBE or ecuFicht
   std::optional<int> port;  // else the first free port number
   bool verbose = false;
   std::map<std::uint8_t, std::uint16_t> pids;  // Visteon: fixed PID answers

@@ -28,6 +28,7 @@
 #include "sim/FichtEcu.h"
 #include "sim/MbeEcu.h"
 #include "sim/Mse10Ecu.h"
+#include "sim/Mse11Ecu.h"
 #include "sim/PtyBridge.h"
 #include "sim/PtyScheduler.h"
 #include "sim/SimLine.h"
@@ -201,10 +202,39 @@ class FichtController final : public SimulatedController {
   sim::FichtEcu ecu_;
 };
 
+// MSE 1.1: identification and reflash only; it has no values to drift.
+class Mse11Controller final : public SimulatedController {
+ public:
+  Mse11Controller(sim::SimLine& line, const SimulatorOptions& o) : ecu_(line, config()) {
+    using sim::visteon::Misbehaviour;
+    for (const BusyAnswers& b : o.busy) {
+      ecu_.inject(b.service, Misbehaviour::negative(sim::visteon::nrc::kBusyRepeatRequest),
+                  b.times);
+    }
+    if (o.silent) {
+      ecu_.inject(sim::visteon::kAnyService, Misbehaviour::silent(), sim::visteon::kForever);
+    }
+  }
+
+  void show(const DemoChannel& /*channel*/, std::uint32_t /*raw*/) override {}
+  void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
+
+ private:
+  // A pseudo-terminal carries no break: the StartCommunication request itself wakes it.
+  static sim::Mse11Config config() {
+    sim::Mse11Config c;
+    c.wakeOnRequest = true;
+    return c;
+  }
+
+  sim::Mse11Ecu ecu_;
+};
+
 std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const SimulatorOptions& o) {
   if (o.device == ecuMSE10) return std::make_unique<Mse10Controller>(line, o);
   if (o.device == ecuMBE) return std::make_unique<MbeController>(line, o);
   if (o.device == ecuFicht) return std::make_unique<FichtController>(line, o);
+  if (o.device == ecuMSE11) return std::make_unique<Mse11Controller>(line, o);
   return std::make_unique<VisteonController>(line, o);
 }
 
