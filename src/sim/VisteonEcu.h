@@ -34,11 +34,11 @@
 namespace quorvan::sim {
 
 struct VisteonConfig {
-  std::uint64_t replyDelayUs = 25'000;    // from the request's last byte to the reply
-  std::uint64_t eraseTimeUs = 3'000'000;  // the whole flash region
-  std::size_t flashBlocks = 64;           // of 1 kB, from block 33 at 0x1C8000
-  std::uint64_t bootTimeUs = 100'000;     // deaf after a reset or a power-up
-  std::uint32_t randomSeed = 0x5EED;      // security seeds: every run is the same run
+  std::uint64_t replyDelayUs = 25'000;             // from the request's last byte to the reply
+  std::uint64_t eraseTimeUs = 3'000'000;           // the whole flash region
+  std::size_t flashBlocks = kVisteonRegionBlocks;  // of 1 kB, from block 33 at 0x1C8000
+  std::uint64_t bootTimeUs = 100'000;              // deaf after a reset or a power-up
+  std::uint32_t randomSeed = 0x5EED;               // security seeds: every run is the same run
 };
 
 class VisteonEcu final : public SimEcu {

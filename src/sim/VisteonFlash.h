@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "kline/VisteonImage.h"
+
 namespace quorvan::sim::visteon {
 
-inline constexpr std::uint32_t kFlashBlockSize = 0x400;
+inline constexpr auto kFlashBlockSize = static_cast<std::uint32_t>(kVisteonFlashBlockSize);
 inline constexpr std::uint32_t kFlashBaseAddress = 0x1C8000;  // block 33
 
 // Flash memory: erasing sets bytes to 0xFF, programming can only clear bits (a block

@@ -1,5 +1,6 @@
 #include "visteon/VisteonFamily.h"
 
+#include "kline/VisteonImage.h"
 #include "runtime/frmCommThread.h"
 #include "trace/Text.h"
 #include "visteon/PacketLayer.h"
@@ -49,7 +50,7 @@ VisteonFamily::VisteonFamily()
                         .setRateOnOpen = true,
                         .wakeUp = WakeUp::Request,
                         .handOver = HandOver::AfterEchoTest,
-                        .flashBlockSize = 1024}) {
+                        .flashBlockSize = static_cast<std::int16_t>(kVisteonFlashBlockSize)}) {
   link.family = this;
 }
 

@@ -99,7 +99,7 @@ TEST_F(ClientProgram, EveryCommandGivesUpOnAServerThatDoesNotAnswer) {
   ASSERT_TRUE(awaitServerName(observer, true));
   ::kill(server.pid(), SIGSTOP);  // killed stopped when the test ends
   const auto image = dir.path / "image.bin";
-  std::ofstream(image) << std::string(64, '\x5A');
+  std::ofstream(image) << std::string(1024, '\x5A');
 
   const std::vector<std::string> onPort = {"--device", "visteon", "--port", "1", "--timeout", "2"};
   const auto withPort = [&](std::vector<std::string> args) {
@@ -113,7 +113,7 @@ TEST_F(ClientProgram, EveryCommandGivesUpOnAServerThatDoesNotAnswer) {
       withPort({"faults"}),
       withPort({"clear-faults"}),
       withPort({"command", "1"}),
-      withPort({"flash", image.string()}),
+      withPort({"flash", "--region-blocks", "1", image.string()}),
       withPort({"info", "1"}),
       withPort({"ident"}),
       {"demo", "--timeout", "2"},

@@ -33,7 +33,29 @@ TEST(ClientOutput, TheVerifyValueAndTheImageCheckFollowTheDevice) {
   EXPECT_EQ(ImageProblem(ecuMSE11, full), "");
   EXPECT_EQ(ImageProblem(ecuMSE11, full.substr(1)),
             "an MSE 1.1 image is 63232 bytes, this one 63231");
-  EXPECT_EQ(ImageProblem(ecuVisteon, "abc"), "");
+}
+
+// An image the controller cannot take is refused before anything is erased: a Visteon
+// image fills the region (its verify sums all of it), and a family without a reflash
+// takes none.
+TEST(ClientOutput, AnImageIsCheckedAgainstWhatTheFamilyTakes) {
+  const struct {
+    std::int32_t device;
+    std::size_t bytes;
+    std::size_t regionBlocks;
+    bool taken;
+  } cases[] = {
+      {ecuVisteon, 65536, 64, true}, {ecuVisteon, 4096, 4, true},  {ecuVisteon, 1000, 4, false},
+      {ecuVisteon, 2048, 4, false},  {ecuVisteon, 8192, 4, false}, {ecuVisteon, 4097, 4, false},
+      {ecuMSE10, 1024, 64, false},   {ecuFicht, 1024, 64, false},  {ecuMBE, 65536, 64, false},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = ImageProblem(c.device, std::string(c.bytes, 'x'), c.regionBlocks);
+    EXPECT_EQ(problem.empty(), c.taken) << c.device << " " << c.bytes << ": " << problem;
+  }
+  EXPECT_EQ(ImageProblem(ecuVisteon, std::string(1000, 'x'), 4),
+            "a Visteon image fills the controller's region of 4 blocks of 1024 bytes (4096 "
+            "bytes), this one is 1000 bytes (--region-blocks names a smaller region)");
 }
 
 TEST(ClientOutput, ImageIsCutIntoBlocksWithAShortLastOne) {

@@ -7,8 +7,10 @@
 #include <stdexcept>
 
 #include "client/Enums.h"
+#include "host/common/CommandLine.h"
 #include "host/common/Overloaded.h"
 #include "kline/Mse11Image.h"
+#include "kline/VisteonImage.h"
 #include "trace/Text.h"
 
 namespace quorvan::host {
@@ -85,9 +87,20 @@ std::int32_t FlashVerifyValue(std::int32_t device, std::string_view image) {
   return FlashChecksum(image);
 }
 
-std::string ImageProblem(std::int32_t device, std::string_view image) {
-  if (device != ecuMSE11 || image.size() == kMse11ImageSize) return {};
-  return fmt::format("an MSE 1.1 image is {} bytes, this one {}", kMse11ImageSize, image.size());
+std::string ImageProblem(std::int32_t device, std::string_view image, std::size_t regionBlocks) {
+  if (device == ecuMSE11) {
+    if (image.size() == kMse11ImageSize) return {};
+    return fmt::format("an MSE 1.1 image is {} bytes, this one {}", kMse11ImageSize, image.size());
+  }
+  if (device == ecuVisteon) {
+    const std::size_t region = regionBlocks * kVisteonFlashBlockSize;
+    if (image.size() == region) return {};
+    return fmt::format(
+        "a Visteon image fills the controller's region of {} blocks of {} bytes ({} bytes), "
+        "this one is {} bytes (--region-blocks names a smaller region)",
+        regionBlocks, kVisteonFlashBlockSize, region, image.size());
+  }
+  return fmt::format("{} controllers take no image (visteon and mse11 do)", DeviceName(device));
 }
 
 std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize) {

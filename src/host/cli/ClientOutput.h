@@ -10,6 +10,8 @@
 #include "client/Variant.h"
 #include "host/cli/QuorvanCli.h"
 
+#include "kline/VisteonImage.h"
+
 namespace quorvan::host {
 
 // Printable ASCII as it is; a backslash and every other byte as \xNN.
@@ -52,9 +54,12 @@ std::uint16_t FlashChecksum(std::string_view image);
 // What FlashVerify gets for the device: the 32-bit sum of an MSE 1.1 image, else
 // FlashChecksum.
 std::int32_t FlashVerifyValue(std::int32_t device, std::string_view image);
-// Why the device cannot take the image as it is; empty when it can (an MSE 1.1 image is
-// exactly the controller's 63232 bytes).
-std::string ImageProblem(std::int32_t device, std::string_view image);
+// Why the device cannot take the image as it is; empty when it can. Checked before
+// anything is erased: an MSE 1.1 image is exactly the controller's 63232 bytes, a Visteon
+// image exactly its region of regionBlocks 1 kB blocks (its verify sums the whole
+// region), and the other families take none.
+std::string ImageProblem(std::int32_t device, std::string_view image,
+                         std::size_t regionBlocks = kVisteonRegionBlocks);
 // The image cut into blocks of `blockSize` bytes; the last may be shorter.
 std::vector<std::string> SplitBlocks(std::string_view image, std::size_t blockSize);
 // "[#####-----]  5/10 blocks  50%".

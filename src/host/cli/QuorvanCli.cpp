@@ -187,12 +187,21 @@ QuorvanCli::QuorvanCli()
   auto* flash = addSubcommand(
       "flash",
       "Reprogram the controller with an image: FlashInit, FlashWrite of each block (the block "
-      "size is what FlashInit answers; the last block may be shorter), then FlashVerify with "
-      "the image's checksum: the 16-bit sum of all its bytes. The flash status is shown at "
-      "each step; on a failure or Ctrl-C the session is aborted (FlashAbort), unless the "
-      "server has stopped answering",
+      "size is what FlashInit answers), then FlashVerify with the image's checksum. The image "
+      "is checked before anything is erased and must be exactly what the controller's region "
+      "holds: on visteon 64 blocks of 1024 bytes (65536 bytes; --region-blocks for a smaller "
+      "region), verified by the 16-bit sum of its bytes; on mse11 63232 bytes (252 blocks of "
+      "250 and a last one of 232), verified by the 32-bit sum. The other families take no "
+      "image. The flash status is shown at each step; on a failure or Ctrl-C the session is "
+      "aborted (FlashAbort), unless the server has stopped answering",
       CliCommand::Flash);
   addConnectOptions(flash);
+  flash
+      ->add_option("--region-blocks", options_.regionBlocks,
+                   "visteon: the controller's flash region in 1 kB blocks, when smaller than "
+                   "the 64 from block 33 (ecusim --flash-blocks)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1}, kVisteonRegionBlocks));
   flash->add_option("FILE", options_.flashFile, "The image file")
       ->required()
       ->check(CLI::ExistingFile);

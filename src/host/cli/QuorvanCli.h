@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "kline/VisteonImage.h"
+
 namespace quorvan::host {
 
 enum class CliCommand {
@@ -48,6 +50,7 @@ struct CliOptions {
   std::optional<std::int32_t> faultAddress;
   std::int16_t commandOp = 0;
   std::filesystem::path flashFile;
+  std::size_t regionBlocks = kVisteonRegionBlocks;  // flash on visteon
   std::int16_t infoIndex = 0;
 };
 

@@ -262,7 +262,7 @@ int runIdent(EcuClient& client, const CliOptions& o) {
 int runConnected(EcuClient& client, const CliOptions& o) {
   // Read before connecting: a missing file must not cost a session.
   const std::string image = o.command == CliCommand::Flash ? readImage(o.flashFile) : "";
-  if (const std::string problem = ImageProblem(o.device, image);
+  if (const std::string problem = ImageProblem(o.device, image, o.regionBlocks);
       !image.empty() && !problem.empty()) {
     throw SessionError(fmt::format("{}: {}", o.flashFile.string(), problem));
   }
