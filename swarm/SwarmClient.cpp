@@ -90,6 +90,7 @@ void SwarmClient::defineItem(std::int16_t item, int slot) {
   auto& history = truth_.itemSlot[item];
   history.set(server_.clock.nowUs(), slot);
   items_[item].slot = slot;
+  items_[item].priority = 0;  // a definition stops the item's polling until it is watched
   checker_.journal(fmt::format("client: AddItem({}) as slot {}", item, slot));
   if (slot == kFaultSlot) {
     server_.ecu.AddItem(item, family_.faultAddress(), 1, ecuFaults);
