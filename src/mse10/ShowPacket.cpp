@@ -42,7 +42,11 @@ void completeRequest(frmCommThread& f, Mse10Link& m, std::uint8_t title, const c
   }
   if (m.lastCmd == kReadFaults) {
     label = "ACK/faultCheck";
-    if (currentItemWatched(f) && f.objBoschECU) f.objBoschECU->RaiseNewFaults(m.faultText);
+    // Only the acknowledge ends a list read whole: after a refusal the codes gathered so
+    // far (none, or a part) would pass for the controller's list.
+    if (title == kAck && currentItemWatched(f) && f.objBoschECU) {
+      f.objBoschECU->RaiseNewFaults(m.faultText);
+    }
   }
 }
 

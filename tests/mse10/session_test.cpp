@@ -356,4 +356,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+// A refused fault read is no list: neither "no faults" nor the codes read before the
+// refusal reach the client; the next read gives the whole list.
+TEST_F(Session, ARefusedFaultReadDeliversNoList) {
+  model.setFaults({{0x12, 0x34, 0x85}, {0x01, 0x02, 0x03}});
+  startWith(ecuMSE10);
+  ecu.AddItem(1, 0, 1, ecuFaults);
+  ecu.Watch(1, 1);
+  ASSERT_TRUE(initAndIdentify());
+  model.injectNak(0x07, 2);
+  ASSERT_TRUE(loop.runUntil([&] { return !events.faults.empty(); }, 5'000));
+  for (const auto& list : events.faults) EXPECT_EQ(list, "H123405/C010203/");
+}
+
 }  // namespace quorvan::testing
