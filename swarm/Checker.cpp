@@ -94,17 +94,20 @@ void Checker::NewFaults(std::int16_t itemNum, std::int32_t, const std::string& f
 
 void Checker::FaultsCleared(bool success) {
   journal(fmt::format("FaultsCleared({})", success));
-  if (success && !family_.faults().empty()) {
-    violation("FaultsCleared(True) while the controller still holds its faults");
-  }
   syncFaults();
+  const std::uint64_t to = nowUs();
+  const std::uint64_t from = to > kReadWindowUs ? to - kReadWindowUs : 0;
+  if (success && !truth_.faultText.heldDuring(family_.faultText({}), from, to)) {
+    violation("FaultsCleared(True) although the controller's list was not cleared");
+  }
 }
 
 void Checker::CommandComplete(bool success) {
   journal(fmt::format("CommandComplete({})", success));
-  if (success && !family_.commandRanSince(commandAskedUs)) {
+  if (success && !family_.commandRanSince(commandAskedUs_)) {
     violation("CommandComplete(True) for a command the controller did not run");
   }
+  commandPending_ = false;
 }
 
 void Checker::DamnIt(const std::string& note) {

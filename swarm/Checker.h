@@ -49,7 +49,12 @@ class Checker final : public __clsBoschECU {
 
   // Set by the client.
   std::optional<FlashStep> flashStep;
-  std::uint64_t commandAskedUs = 0;
+  // A command asked for; commands asked before the last one completed are one request
+  // (the server holds one), so the earliest counts.
+  void commandAsked(std::uint64_t us) {
+    if (!commandPending_) commandAskedUs_ = us;
+    commandPending_ = true;
+  }
 
   const std::vector<std::string>& violations() const { return violations_; }
   std::int32_t lastStatus() const { return lastStatus_; }
@@ -66,6 +71,8 @@ class Checker final : public __clsBoschECU {
   std::int32_t lastStatus_ = -1;
   std::map<std::int16_t, std::uint64_t> lastData_;
   std::vector<std::string> violations_;
+  std::uint64_t commandAskedUs_ = 0;
+  bool commandPending_ = false;
   bool keepJournal_ = false;
   std::vector<std::string> journal_;
 };

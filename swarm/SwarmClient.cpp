@@ -66,7 +66,7 @@ void SwarmClient::act() {
     server_.ecu.ClearFaults();
   } else if (roll < 60 && !family_.commands().empty()) {
     family_.randomiseCommandResults(rng_);
-    checker_.commandAskedUs = server_.clock.nowUs();
+    checker_.commandAsked(server_.clock.nowUs());
     const std::int16_t code = rng_.pick(family_.commands());
     checker_.journal(fmt::format("client: command({})", code));
     server_.ecu.command(code);

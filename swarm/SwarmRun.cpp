@@ -67,6 +67,7 @@ class SwarmRun {
           rng_.between(0, static_cast<std::int64_t>(family_->slots().size()) - 1)));
     });
     every(static_cast<double>(rng_.between(10'000, 120'000)), [this] {
+      checker_.syncFaults();  // what the controller held up to now
       family_->setFaults(family_->randomFaults(rng_));
       checker_.journal("world: a new fault list");
       checker_.syncFaults();
