@@ -38,7 +38,9 @@ void reportAnswering(frmCommThread& f) {
 // A reading of one or two bytes from position `at` of the controller's answer; -1 when
 // there is no answer or it is too short (a refusal or half a reading is no value).
 std::int32_t readingAt(const frmCommThread& f, std::int32_t exchange, std::int16_t at, bool wide) {
-  if (exchange != kExchangeOk) return -1;
+  constexpr std::int16_t kNegativeReply = 0x7F;
+  // "Routine not complete" passes as a finished exchange, but it carries no reading.
+  if (exchange != kExchangeOk || GetReplyByte(f, 1) == kNegativeReply) return -1;
   const std::int32_t high = GetReplyByte(f, at);
   if (high < 0 || !wide) return high;
   const std::int32_t low = GetReplyByte(f, static_cast<std::int16_t>(at + 1));

@@ -116,6 +116,7 @@ TEST_F(HostileLine, AStrayOrRefusingReplyIsNoValue) {
   ecu.Watch(2, 1);
   ecuSim.injectLateReply(0x01, 450'000, 6);
   ecuSim.injectNegative(0x01, 0x12, 4);
+  ecuSim.injectRoutineNotComplete(0x01, 3);
   runFor(10'000);
   ASSERT_FALSE(events.data.empty());
   for (const auto& d : events.data) {
