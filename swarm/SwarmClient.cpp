@@ -39,7 +39,7 @@ void SwarmClient::start(std::uint64_t untilUs) {
   untilUs_ = untilUs;
   server_.start();
   server_.nameClient(kCaption);
-  server_.ecu.setDebugMode(debug_ || rng_.chance(0.5));
+  server_.ecu.setDebugMode(rng_.chance(0.5));
   server_.ecu.setDevice(family_.device());
   watchSomething();
   openLink();

@@ -30,8 +30,6 @@ class SwarmClient {
   // and at least one item watched.
   void settle();
   bool gone() const { return gone_; }
-  // The server's debug trace on whatever the seed says (for a replay that keeps it).
-  void forceDebug() { debug_ = true; }
   // Items watched at a nonzero rate with a slot of data.
   std::vector<std::int16_t> watchedDataItems() const;
 
@@ -72,7 +70,6 @@ class SwarmClient {
   std::uint64_t untilUs_ = 0;
   bool linkOpen_ = false;
   bool gone_ = false;
-  bool debug_ = false;
   std::map<std::int16_t, Item> items_;
   std::optional<FlashSession> flash_;
 };

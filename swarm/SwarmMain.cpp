@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
   app.add_flag("--journal", o.journal,
                "With --seed: print every client call, event and change of the simulated world");
   app.add_option("--trace", o.traceFile,
-                 "With --seed: write the server's on-screen trace to this file at the run's end "
-                 "(the debug trace is then on, whatever the seed chose)");
+                 "With --seed: write the server's trace to this file at the run's end (the "
+                 "on-screen trace when the seed turned the debug trace on, else the ring of the "
+                 "last lines)");
   app.add_flag("-v,--verbose", o.verbose, "Tell every seed's run, not only the failing ones");
   CLI11_PARSE(app, argc, argv);
 

@@ -32,7 +32,6 @@ class SwarmRun {
     server_.ecu.addSink(&checker_);
     if (o.journal) checker_.keepJournal();
     trace_ = o.trace;
-    if (trace_) client_.forceDebug();
   }
   ~SwarmRun() { server_.ecu.removeSink(&checker_); }
   SwarmRun(const SwarmRun&) = delete;
@@ -50,7 +49,7 @@ class SwarmRun {
     result_.linkSeconds = static_cast<double>(now() - startUs) / 1e6;
     result_.violations = checker_.violations();
     result_.journal = checker_.journalLines();
-    if (trace_ && server_.globals.frmHidden) result_.trace = server_.form().trace.lstTrace();
+    if (trace_ && server_.globals.frmHidden) result_.trace = serverTrace();
     return result_;
   }
 
@@ -194,6 +193,19 @@ class SwarmRun {
     checkBounds();
     foldWire();
     if (now() > 2 * Checker::kReadWindowUs) truth_.forget(now() - 2 * Checker::kReadWindowUs);
+  }
+
+  // The on-screen trace when the seed turned the debug trace on, else the ring of the
+  // last lines, oldest first.
+  std::vector<std::string> serverTrace() {
+    const TraceLog& trace = server_.form().trace;
+    if (!trace.lstTrace().empty()) return trace.lstTrace();
+    std::vector<std::string> lines;
+    for (int i = 1; i <= TraceLog::kRingSize; ++i) {
+      const int slot = (trace.ringIndex() + i - 1) % TraceLog::kRingSize + 1;
+      if (!trace.ringSlot(slot).empty()) lines.push_back(trace.ringSlot(slot));
+    }
+    return lines;
   }
 
   void checkBounds() {
