@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "ValueCounter.h"
 #include "app/Families.h"
 #include "client/clsBoschECU.h"
 #include "ficht/FichtSession.h"
@@ -27,18 +28,7 @@ constexpr std::uint64_t kModuleDelayUs = 5'000;
 constexpr std::size_t kRequestBytes = 5;
 constexpr std::size_t kAnswerOverhead = 3;  // lead, count, checksum
 
-// Counts the values the client receives.
-class ValueCounter final : public __clsBoschECU {
- public:
-  void CommStatus(std::int32_t) override {}
-  void NewData(std::int16_t, std::int32_t, const Variant&) override { ++values; }
-  void NewFaults(std::int16_t, std::int32_t, const std::string&) override {}
-  void NewFlags(std::int16_t, std::int32_t, std::int32_t) override {}
-  void FaultsCleared(bool) override {}
-  void CommandComplete(bool) override {}
-  void DamnIt(const std::string&) override {}
-  std::int64_t values = 0;
-};
+using bench::ValueCounter;
 
 // A server on the virtual clock with a simulated Ficht module on port 1.
 struct FichtWorld {

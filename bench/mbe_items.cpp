@@ -16,6 +16,7 @@
 #include <optional>
 #include <type_traits>
 
+#include "ValueCounter.h"
 #include "app/Families.h"
 #include "client/clsBoschECU.h"
 #include "platform/Alerts.h"
@@ -36,18 +37,7 @@ constexpr double kBitRate = 4800;
 constexpr std::uint32_t kRunMs = 20'000;
 constexpr std::uint32_t kRealRunMs = 5'000;
 
-// Counts the values the client receives.
-class ValueCounter final : public __clsBoschECU {
- public:
-  void CommStatus(std::int32_t) override {}
-  void NewData(std::int16_t, std::int32_t, const Variant&) override { ++values; }
-  void NewFaults(std::int16_t, std::int32_t, const std::string&) override {}
-  void NewFlags(std::int16_t, std::int32_t, std::int32_t) override {}
-  void FaultsCleared(bool) override {}
-  void CommandComplete(bool) override {}
-  void DamnIt(const std::string&) override {}
-  std::int64_t values = 0;
-};
+using bench::ValueCounter;
 
 // A server, its client class and an MBE module on its lead. `world` runs the simulated
 // line: the virtual clock itself, or (nullptr) the server's message loop on the real
