@@ -197,7 +197,11 @@ void SwarmClient::leave() {
 
 void SwarmClient::settle() {
   if (gone_) return;
-  if (flash_) endFlash(true);
+  // A reflash left failed or unfinished holds the server in its session until aborted.
+  if (flash_ || server_.ecu.FlashStatus() != flashIdle) {
+    flash_.emplace();
+    endFlash(true);
+  }
   if (!linkOpen_) openLink();
   watchSomething();
 }
