@@ -72,7 +72,15 @@ void appendFaultCode(frmCommThread& f, Mse10Link& m, std::string_view data) {
   m.faultText += *code;
 }
 
+// A controller that answers a memory read is linked, whether or not its identification
+// blocks came whole after the last wake-up (a controller still linked from before
+// answers the requests at once): the client is not left at ecuInitializing.
+void reportLinked(frmCommThread& f) {
+  if (f.lastEcuStatus == ecuInitializing) f.StatusNotify(ecuCommOK);
+}
+
 void deliverMemoryData(frmCommThread& f, Mse10Link& m, std::string_view data) {
+  reportLinked(f);
   if (!currentItemWatched(f)) return;  // no item (or no longer watched): nobody to tell
   notify(f, MemoryValue(data, m.curItemSize));
 }

@@ -25,3 +25,28 @@ TEST(SwarmReplay, DifferentSeedsGiveDifferentRuns) {
 
 }  // namespace
 }  // namespace quorvan::swarm
+
+namespace quorvan::swarm {
+namespace {
+
+// Seeds that once broke a rule, each replayed whole: the fault it found stays mended.
+TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
+  const struct {
+    std::uint64_t seed;
+    const char* found;
+  } cases[] = {
+      {1, "a flash request stranded by a failed initialisation held the link at flashBusy"},
+      {6, "a refused MSE 1.0 fault read was delivered as an empty list"},
+      {8, "a late Visteon reply to another PID was delivered as this item's value"},
+      {80, "a Visteon 'routine not complete' answer was delivered as a value"},
+      {85, "an MSE 1.0 link that answered without its identification stayed ecuInitializing"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = RunSeed({c.seed, std::nullopt});
+    EXPECT_TRUE(r.violations.empty())
+        << "seed " << c.seed << " (" << c.found << "): " << ::testing::PrintToString(r.violations);
+  }
+}
+
+}  // namespace
+}  // namespace quorvan::swarm
