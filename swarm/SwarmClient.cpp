@@ -9,6 +9,8 @@ namespace quorvan::swarm {
 namespace {
 constexpr std::int16_t kItems = 5;  // client item numbers 1..kItems
 constexpr std::uint64_t kFlashPollUs = 100'000;
+// A client gives up on a reflash step that stays busy this long (an erase takes 20 s).
+constexpr std::uint64_t kFlashStepPatienceUs = 60'000'000;
 const char* const kCaption = "Swarm";
 
 std::uint16_t Sum16(const std::string& bytes) {
@@ -142,6 +144,7 @@ void SwarmClient::startFlash() {
   flash_ = std::move(session);
   checker_.flashStep = FlashStep{FlashStep::Kind::Init, 0, {}};
   checker_.journal("client: FlashInit");
+  flash_->stepStartUs = server_.clock.nowUs();
   flash_->blockSize = static_cast<std::size_t>(server_.ecu.FlashInit());
   call(server_.clock.nowUs() + kFlashPollUs, [this] { followFlash(); });
 }
@@ -151,7 +154,9 @@ void SwarmClient::startFlash() {
 void SwarmClient::followFlash() {
   if (!flash_) return;
   const std::int32_t status = server_.ecu.FlashStatus();
-  if (status == flashBusy) {
+  if (status == flashBusy && server_.clock.nowUs() - flash_->stepStartUs > kFlashStepPatienceUs) {
+    endFlash(true);
+  } else if (status == flashBusy) {
     call(server_.clock.nowUs() + kFlashPollUs, [this] { followFlash(); });
   } else if (status == flashReady) {
     flashNextStep();
@@ -171,11 +176,13 @@ void SwarmClient::flashNextStep() {
     const std::string block = s.image.substr(s.nextBlock * s.blockSize, s.blockSize);
     checker_.flashStep = FlashStep{FlashStep::Kind::Write, s.nextBlock, block};
     ++s.nextBlock;
+    s.stepStartUs = server_.clock.nowUs();
     checker_.journal(fmt::format("client: FlashWrite(block {})", s.nextBlock - 1));
     server_.ecu.FlashWrite(block);
   } else {
     checker_.flashStep = FlashStep{FlashStep::Kind::Verify, 0, s.image};
     checker_.journal("client: FlashVerify");
+    s.stepStartUs = server_.clock.nowUs();
     server_.ecu.FlashVerify(Sum16(s.image));
   }
   call(server_.clock.nowUs() + kFlashPollUs, [this] { followFlash(); });

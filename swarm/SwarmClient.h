@@ -42,6 +42,7 @@ class SwarmClient {
     std::string image;
     std::size_t nextBlock = 0;
     std::size_t blockSize = 0;
+    std::uint64_t stepStartUs = 0;  // when the step being waited for was asked
   };
 
   // Queues fn on the loop at atUs and checks that it runs in time.
