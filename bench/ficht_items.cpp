@@ -7,18 +7,12 @@
 // reaches less because it looks for the answer only every 10 ms.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-
 #include "ValueCounter.h"
-#include "app/Families.h"
-#include "client/clsBoschECU.h"
 #include "ficht/FichtSession.h"
-#include "platform/Platform.h"
-#include "runtime/frmCommThread.h"
 #include "sim/FichtEcu.h"
 #include "sim/Frames.h"
 #include "sim/SimLine.h"
-#include "sim/SimSerial.h"
+#include "support/SimServerWorld.h"
 
 namespace quorvan {
 namespace {
@@ -31,35 +25,15 @@ constexpr std::size_t kAnswerOverhead = 3;  // lead, count, checksum
 using bench::ValueCounter;
 
 // A server on the virtual clock with a simulated Ficht module on port 1.
-struct FichtWorld {
-  FichtWorld()
-      : driveRoot(std::filesystem::temp_directory_path() /
-                  ("quorvan-bench-" + std::to_string(::getpid()))),
-        driveC(driveRoot) {
-    backend.setPort(1, sim::SimPort::kLine(line));
-    sim::UseFichtCable(line);
+struct FichtWorld : testing::SimServerWorld {
+  FichtWorld() {
+    sim::UseFichtCable(line());
     module.setReplyDelayUs(kModuleDelayUs);
-    globals.makeFamilies = MakeFamilyTable;
     ecu.addSink(&counter);
   }
-  ~FichtWorld() {
-    for (auto& f : globals.loadedForms) f->commSerial.setPortOpen(false);
-    std::filesystem::remove_all(driveRoot);
-  }
+  ~FichtWorld() { ecu.removeSink(&counter); }
 
-  VirtualClock clock;
-  MessageLoop loop{clock};
-  sim::SimLine line{clock};
-  sim::SimSerialBackend backend{clock, clock};
-  InMemoryWindowDirectory windows;
-  CapturingAlerts alerts;
-  std::filesystem::path driveRoot;
-  DriveC driveC;
-  RecordingProcessControl process;
-  Platform platform{clock, loop, backend, windows, alerts, driveC, process};
-  modGlobals globals;
-  clsBoschECU ecu{platform, globals};
-  sim::FichtEcu module{line};
+  sim::FichtEcu module{line()};
   ValueCounter counter;
 };
 
@@ -78,7 +52,7 @@ void BM_FichtItemsPerSecond(benchmark::State& state) {
   double measured = 0;
   for (auto _ : state) {
     FichtWorld world;
-    world.ecu.RunTask(false);
+    world.start();
     world.ecu.setDevice(ecuFicht);
     world.ecu.InitComm(1);
     world.ecu.AddItem(1, 0x40, size, ecuData);

@@ -14,24 +14,17 @@
 //             that starts each step)
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/Families.h"
 #include "client/clsBoschECU.h"
 #include "kline/Mse11Image.h"
-#include "platform/Alerts.h"
 #include "platform/Clock.h"
-#include "platform/DriveC.h"
 #include "platform/MessageLoop.h"
-#include "platform/Platform.h"
-#include "platform/Process.h"
-#include "platform/WindowDirectory.h"
 #include "runtime/frmCommThread.h"
 #include "sim/Mse11Ecu.h"
 #include "sim/SimLine.h"
-#include "sim/SimSerial.h"
+#include "support/SimServerWorld.h"
 
 namespace quorvan {
 namespace {
@@ -104,20 +97,8 @@ struct Figures {
 };
 
 Figures reflashOnce() {
-  VirtualClock clock;
-  MessageLoop loop{clock};
-  sim::SimLine line(clock);
-  sim::SimSerialBackend backend(clock, clock);
-  backend.setPort(1, sim::SimPort::kLine(line));
-  InMemoryWindowDirectory windows;
-  CapturingAlerts alerts;
-  const auto driveRoot = std::filesystem::temp_directory_path() / "quorvan-bench-kwp2000";
-  DriveC driveC(driveRoot);
-  RecordingProcessControl process;
-  Platform platform{clock, loop, backend, windows, alerts, driveC, process};
-  modGlobals globals;
-  globals.makeFamilies = MakeFamilyTable;
-  sim::Mse11Ecu controller(line);
+  testing::SimServerWorld world;
+  sim::Mse11Ecu controller(world.line());
   std::size_t answers = 0;
   controller.setExchangeLog([&](const std::string&) { ++answers; });
   std::string image;
@@ -125,55 +106,50 @@ Figures reflashOnce() {
     image.push_back(static_cast<char>(i * 31 + i / 250));
 
   Figures figures;
-  {
-    clsBoschECU ecu(platform, globals);
-    Client client(loop, ecu, image, clock);
-    ecu.addSink(&client);
-    ecu.RunTask(false);
-    windows.add(kClientWindowClass, "Bench");
-    ecu.setClientName("Bench");
-    ecu.setDevice(ecuMSE11);
-    ecu.InitComm(1);
-    line.clearLog();
-    answers = 0;
-    const std::uint64_t t0 = clock.monoUs();
-    client.start();
-    loop.runUntil([&] { return client.done; }, 600'000);
-    const std::uint64_t t1 = clock.monoUs();
-    figures.verified = client.outcomes.size() == 255 && client.outcomes.back() == "flashStatus=2" &&
-                       controller.flash() == image;
+  Client client(world.loop, world.ecu, image, world.clock);
+  world.ecu.addSink(&client);
+  world.start();
+  world.nameClient("Bench");
+  world.ecu.setDevice(ecuMSE11);
+  world.ecu.InitComm(1);
+  world.line().clearLog();
+  answers = 0;
+  const std::uint64_t t0 = world.clock.monoUs();
+  client.start();
+  world.loop.runUntil([&] { return client.done; }, 600'000);
+  const std::uint64_t t1 = world.clock.monoUs();
+  figures.verified = client.outcomes.size() == 255 && client.outcomes.back() == "flashStatus=2" &&
+                     controller.flash() == image;
 
-    // Each step starts with its first byte on the wire after the client's request.
-    const auto& wire = line.wireLog();
-    std::uint64_t waitingUs = 0;
-    for (const std::uint64_t requested : client.requestedAtUs) {
-      for (const sim::WireByte& b : wire) {
-        if (b.from == sim::WireEnd::Server && b.startUs >= requested) {
-          waitingUs += b.startUs - requested - kP3MinUs;
-          break;
-        }
+  // Each step starts with its first byte on the wire after the client's request.
+  const auto& wire = world.line().wireLog();
+  std::uint64_t waitingUs = 0;
+  for (const std::uint64_t requested : client.requestedAtUs) {
+    for (const sim::WireByte& b : wire) {
+      if (b.from == sim::WireEnd::Server && b.startUs >= requested) {
+        waitingUs += b.startUs - requested - kP3MinUs;
+        break;
       }
     }
-    std::uint64_t wireUs = 0;
-    std::size_t requests = 0;
-    bool lastFromServer = false;
-    for (const sim::WireByte& b : wire) {
-      wireUs += b.endUs - b.startUs;
-      const bool fromServer = b.from == sim::WireEnd::Server;
-      if (fromServer && !lastFromServer) ++requests;
-      lastFromServer = fromServer;
-    }
-    const sim::Mse11Config& c = controller.config();
-    const std::uint64_t boundUs = wireUs + requests * kP3MinUs + kBytesBeforeTiming * kP4Us +
-                                  answers * c.replyDelayUs + kWakeUpUs + kKeyPauseUs +
-                                  c.erasePendingUs + c.eraseTimeUs + c.verifyTimeUs;
-    figures.measuredMs = static_cast<double>(t1 - t0) / 1000;
-    figures.stepsMs = static_cast<double>(t1 - t0 - waitingUs) / 1000;
-    figures.boundMs = static_cast<double>(boundUs) / 1000;
-    ecu.InitComm(-1);
-    globals.frmHidden->commSerial.setPortOpen(false);
   }
-  std::filesystem::remove_all(driveRoot);
+  std::uint64_t wireUs = 0;
+  std::size_t requests = 0;
+  bool lastFromServer = false;
+  for (const sim::WireByte& b : wire) {
+    wireUs += b.endUs - b.startUs;
+    const bool fromServer = b.from == sim::WireEnd::Server;
+    if (fromServer && !lastFromServer) ++requests;
+    lastFromServer = fromServer;
+  }
+  const sim::Mse11Config& c = controller.config();
+  const std::uint64_t boundUs = wireUs + requests * kP3MinUs + kBytesBeforeTiming * kP4Us +
+                                answers * c.replyDelayUs + kWakeUpUs + kKeyPauseUs +
+                                c.erasePendingUs + c.eraseTimeUs + c.verifyTimeUs;
+  figures.measuredMs = static_cast<double>(t1 - t0) / 1000;
+  figures.stepsMs = static_cast<double>(t1 - t0 - waitingUs) / 1000;
+  figures.boundMs = static_cast<double>(boundUs) / 1000;
+  world.ecu.InitComm(-1);
+  world.ecu.removeSink(&client);
   return figures;
 }
 
