@@ -259,13 +259,19 @@ int runIdent(EcuClient& client, const CliOptions& o) {
   return 0;
 }
 
-int runConnected(EcuClient& client, const CliOptions& o) {
-  // Read before connecting: a missing file must not cost a session.
-  const std::string image = o.command == CliCommand::Flash ? readImage(o.flashFile) : "";
-  if (const std::string problem = ImageProblem(o.device, image, o.regionBlocks);
-      !image.empty() && !problem.empty()) {
+// The image of a flash command, read and checked against what the family takes before
+// anything connects: a missing file or an image the controller cannot take must not cost
+// a session, let alone an erase.
+std::string imageToFlash(const CliOptions& o) {
+  if (o.command != CliCommand::Flash) return {};
+  std::string image = readImage(o.flashFile);
+  if (const std::string problem = ImageProblem(o.device, image, o.regionBlocks); !problem.empty()) {
     throw SessionError(fmt::format("{}: {}", o.flashFile.string(), problem));
   }
+  return image;
+}
+
+int runConnected(EcuClient& client, const CliOptions& o, const std::string& image) {
   // ecuReady only says that the server's comm thread started; the link's statuses come
   // from opening the port on.
   bool linkStatuses = false;
@@ -299,9 +305,10 @@ int runConnected(EcuClient& client, const CliOptions& o) {
 
 int run(const CliOptions& o) {
   if (o.command == CliCommand::Demo) return RunDemo(o);
+  const std::string image = imageToFlash(o);
   EcuClient client(SecondsToMs(o.timeoutSeconds));
   if (o.command == CliCommand::Ports) return runPorts(client, o);
-  return runConnected(client, o);
+  return runConnected(client, o, image);
 }
 
 std::string busErrorText(const sdbus::Error& e, const CliOptions& o) {
