@@ -127,16 +127,28 @@ void restartOnSurplus(frmCommThread& f, Mse10Link& m, PumpEvent& ev, std::size_t
   ev.restarted = true;
 }
 
+bool isOurEcho(const Mse10Link& m, char c) {
+  return m.echoPending && static_cast<std::uint8_t>(c) == m.echoByte;
+}
+
 // Sorts the event's bytes; false when there is nothing for the block (our own echo).
+// A byte that comes where our echo should is the controller's, sent without waiting for
+// our answer: the answer crossed it on the line, so neither it nor the echo still to
+// come belongs to the block.
 bool splitSlaveInput(frmCommThread& f, Mse10Link& m, PumpEvent& ev) {
   const std::size_t n = ev.inBuf.size();
   switch (n) {
     case 1:
       if (!m.echoPending) return true;
+      if (!isOurEcho(m, ev.inBuf[0])) {
+        restartOnSurplus(f, m, ev, n);
+        m.echoPending = true;
+        return false;
+      }
       m.echoPending = false;
       return false;
     case 2:
-      if (!m.echoPending) restartOnSurplus(f, m, ev, n);
+      if (!isOurEcho(m, ev.inBuf[0])) restartOnSurplus(f, m, ev, n);
       m.echoPending = false;
       return true;
     case 3:
@@ -410,6 +422,7 @@ void SendPacket(frmCommThread& f, Mse10Link& m) {
 
 void SendBlockByte(frmCommThread& f, Mse10Link& m, std::uint8_t b) {
   m.echoPending = true;
+  m.echoByte = b;
   f.CommOutStr(std::string(1, static_cast<char>(b)));
   m.lastTxTime = f.now();
   RingIfDebug(f, [&] { return "$" + Hex(b) + " >p "; });
@@ -417,8 +430,9 @@ void SendBlockByte(frmCommThread& f, Mse10Link& m, std::uint8_t b) {
 
 void SendComplemNow(frmCommThread& f, Mse10Link& m, std::uint8_t b, std::int32_t offset) {
   try {
-    m.echoPending = true;
     const auto c = static_cast<std::uint8_t>(((255 - b) + offset) & 0xFF);
+    m.echoPending = true;
+    m.echoByte = c;
     f.CommOutStr(std::string(1, static_cast<char>(c)));
     f.waits.markNow();
     m.lastTxTime = f.now();

@@ -13,6 +13,7 @@ struct Mse10Link {
   std::int16_t byteCount = 0;
   std::int16_t blockCounter = 0;
   bool echoPending = false;
+  std::uint8_t echoByte = 0;  // the byte the line must give back: our last one
   std::int16_t prologPass = 0;
   std::array<std::uint8_t, 10> prologBytes{};  // first byte of each prolog receive event
   // Time-outs of the pass (adaptive or standard prolog).

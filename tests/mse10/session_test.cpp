@@ -348,11 +348,11 @@ INSTANTIATE_TEST_SUITE_P(
         // The wrong counter is taken as a length, then the title as a counter.
         InjectedFault{"WrongCounter", [](Mse10Ecu& m) { m.injectWrongCounter(1); }, "no complement",
                       [](const frmCommThread& f) { return Mse10State(f).ecuResyncs / 2; }},
-        // Length and counter back to back: the counter arrives while the length is
-        // being answered and is taken for our echo.
+        // Length and counter back to back: the counter comes where the echo of our
+        // answer to the length should, and the block is dropped once.
         InjectedFault{"TwoBytesAtOnce", [](Mse10Ecu& m) { m.injectPairedBytes(0); },
                       "wrong complement",
-                      [](const frmCommThread& f) { return Mse10State(f).ecuResyncs / 2; }}),
+                      [](const frmCommThread& f) { return int{Mse10State(f).ecuResyncs}; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -369,4 +369,31 @@ TEST_F(Session, ARefusedFaultReadDeliversNoList) {
   for (const auto& list : events.faults) EXPECT_EQ(list, "H123405/C010203/");
 }
 
+}  // namespace quorvan::testing
+
+namespace quorvan::testing {
+namespace {
+
+// A controller that sends two bytes of its block without waiting for our answer to the
+// first: our answer then crosses its second byte on the line, and neither that byte
+// nor our echo may be taken into the block. At whatever place of the block it happens,
+// the client gets the controller's value or nothing, and the link comes back.
+class PairedBytes : public Mse10ModelFixture, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(PairedBytes, NoValueButTheControllersReachesTheClient) {
+  model.storeValue(0x0110, 0x1717, 2);
+  startWith(ecuMSE10);
+  ecu.AddItem(1, 0x0110, 2, ecuData);
+  ecu.Watch(1, 1);
+  ASSERT_TRUE(initAndIdentify());
+  runFor(500);
+  model.injectPairedBytes(GetParam());
+  ASSERT_TRUE(loop.runUntil([&] { return model.sent().size() > 12 && linkedAndCommOk(); }, 15'000));
+  for (const auto& d : events.data) EXPECT_EQ(d.value, Variant(std::int32_t{0x1717}));
+}
+
+// The memory answer: length, counter, title, the two value bytes, the end byte.
+INSTANTIATE_TEST_SUITE_P(, PairedBytes, ::testing::Range<std::size_t>(0, 5));
+
+}  // namespace
 }  // namespace quorvan::testing

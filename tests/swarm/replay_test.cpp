@@ -40,6 +40,7 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
       {8, "a late Visteon reply to another PID was delivered as this item's value"},
       {80, "a Visteon 'routine not complete' answer was delivered as a value"},
       {85, "an MSE 1.0 link that answered without its identification stayed ecuInitializing"},
+      {108, "an MSE 1.0 byte sent without waiting for our answer let our echo into a value"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed({c.seed, std::nullopt});
