@@ -240,6 +240,10 @@ bool AnswersRequest(std::string_view reply, std::string_view request) {
   return true;
 }
 
+bool IsPositiveAnswer(std::string_view reply, std::string_view request) {
+  return AnswersRequest(reply, request) && byteOf(reply, 0) != kNegativeResponse;
+}
+
 std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
                          bool noReply) {
   for (int busy = 0;; ++busy) {

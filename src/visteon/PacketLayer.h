@@ -36,6 +36,8 @@ int ReplyPacketLength(std::uint8_t firstByte, const std::string& lastRequest);
 // this service (7F and the service). Anything else is a late or stray reply to another
 // request and says nothing about this one.
 bool AnswersRequest(std::string_view reply, std::string_view request);
+// The controller's positive answer to the request (not a refusal).
+bool IsPositiveAnswer(std::string_view reply, std::string_view request);
 
 std::int32_t SendCommand(frmCommThread& f, VisteonLink& v, const std::string& request,
                          bool noReply = false);

@@ -49,13 +49,19 @@ bool unlock(frmCommThread& f, VisteonLink& v, std::uint8_t random) {
   return f.replyBuffer == Bytes({0x67, 0x02, 0x34});
 }
 
-void erase(frmCommThread& f, VisteonLink& v) {
+// True when the controller started the erase and reports it done. The result the stop
+// request gets may be that of an earlier erase, so an erase it refused to start has
+// failed whatever that result says.
+bool erase(frmCommThread& f, VisteonLink& v) {
   v.replyTimeout = kEraseTimeoutMs;
   SendCommand(f, v, v.requests.reqEraseEnter);
   f.LogToList("Sent EraseEnter, gotReply: " + PktToHex(f.replyBuffer));
+  const bool started = IsPositiveAnswer(f.replyBuffer, v.requests.reqEraseEnter);
   SendCommand(f, v, v.requests.reqEraseExit);
   f.LogToList("Sent EraseExit, gotReply: " + PktToHex(f.replyBuffer));
   v.replyTimeout = kReplyTimeoutMs;
+  const bool done = DiagCmdWorked(f);
+  return started && done;
 }
 
 // Sends the block's data in six-byte transfer requests without waiting for replies; the
@@ -142,8 +148,7 @@ void doFlashInit(frmCommThread& f, VisteonLink& v) {
     ReadCalText(f, v);
     return;
   }
-  erase(f, v);
-  NotifyFlashStatus(f, DiagCmdWorked(f) ? flashReady : flashFailedErase);
+  NotifyFlashStatus(f, erase(f, v) ? flashReady : flashFailedErase);
 }
 
 bool IsBlankBlock(const std::string& data) {
