@@ -186,6 +186,7 @@ Variant clsBoschECU::FlashIdent() {
   ecuFlashMode = flashBusy;
   sendFlashBusyNote();
   f->LogToList("## Client requesting Hard ID info from EEPROM, enabling SampleRateTimer");
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashIdent;
   f->tmrSampleRate.setEnabled(true);
   return {};
@@ -200,6 +201,7 @@ std::int16_t clsBoschECU::FlashInit() {
   writeCount_ = 0;
   sendFlashBusyNote();
   f->LogToList("## Client requesting FlashInit, enabling SampleRateTimer");
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashInit;
   f->tmrSampleRate.setEnabled(true);
   return family()->info().flashBlockSize;
@@ -210,6 +212,7 @@ void clsBoschECU::FlashReadCalText() {
   if (!f) return;
   ecuGetCalText = true;
   f->LogToList("## Client requesting ReadCalText, enabling SampleRateTimer");
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashInit;
   f->tmrSampleRate.setEnabled(true);
 }
@@ -237,6 +240,7 @@ void clsBoschECU::FlashWrite(const std::string& dataBlock) {
   f->startFlashWrite = p_.clock.timeGetTime();
   f->ecuFlashData = dataBlock;
   f->LogToList("## Client requesting FlashWrite #" + std::to_string(writeCount_));
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashWrite;
 }
 
@@ -247,6 +251,7 @@ void clsBoschECU::FlashVerify(std::int32_t targetValue) {
   sendFlashBusyNote();
   f->ecuChecksum = targetValue;
   f->LogToList("## Client requesting FlashVerify... " + Hex(targetValue));
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashVerify;
 }
 
@@ -255,6 +260,7 @@ void clsBoschECU::FlashAbort() {
   if (!f) return;
   g_.gFlashAbort = true;
   f->LogToList("## Client requesting FlashAbort, gFlashAbort flag set...");
+  ++f->flashRequests;
   f->commandRequested = cmd::kFlashAbort;
   f->tmrSampleRate.setEnabled(true);
 }

@@ -235,13 +235,14 @@ void NextBoschReq(frmCommThread& f, Kwp2000Link& k) {
   f.LogToList("[in NextBoschReq, resetting cmdRequested to " + std::to_string(cmdStarted) + "]");
   f.commandRequested = cmdStarted;
   ExchangeScope busy(f);
+  const FlashStepScope step(f);
   try {
     runStep(f, k, cmdStarted);
   } catch (const std::exception& e) {
     f.trace.ReportFailure("NextBoschReq", 2, ErrFromException(e),
                           {"cmdRequested = " + std::to_string(cmdStarted)});
   }
-  if (f.commandRequested != cmdStarted) {
+  if (f.commandRequested != cmdStarted || step.overtaken()) {
     f.LogToList("[leaving NextBoschReq, cmdRequested=" + std::to_string(f.commandRequested) +
                 ", cmdStarted=" + std::to_string(cmdStarted) + " -> leave alone]");
     return;

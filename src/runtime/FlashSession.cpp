@@ -16,7 +16,24 @@ bool CalTextRequested(const frmCommThread& f) {
   return f.objBoschECU && f.objBoschECU->ecuGetCalText;
 }
 
+FlashStepScope::FlashStepScope(frmCommThread& f) : f_(f), outer_(f.flashStepOf) {
+  f.flashStepOf = f.flashRequests;
+}
+
+FlashStepScope::~FlashStepScope() {
+  f_.flashStepOf = outer_;
+}
+
+bool FlashStepScope::overtaken() const {
+  return f_.flashStepOf && *f_.flashStepOf != f_.flashRequests;
+}
+
 void NotifyFlashStatus(frmCommThread& f, std::int32_t status) {
+  if (f.flashStepOf && *f.flashStepOf != f.flashRequests) {
+    f.LogIt("### flashStatus " + std::to_string(status) +
+            " not notified: the client asked for another flash step meanwhile");
+    return;
+  }
   f.LogIt("### About to Notify Client that flashStatus went to: " + std::to_string(status));
   const std::uint32_t t0 = f.now();
   SetFlashMode(f, status);

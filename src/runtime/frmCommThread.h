@@ -4,6 +4,7 @@
 // among the families. Each family keeps its own state in its own folder and is reached
 // through the family table the form is given (see Family.h).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "client/Enums.h"
@@ -51,6 +52,10 @@ class frmCommThread {
   std::string ecuFlashData;
   std::int32_t ecuChecksum = 0;
   std::uint32_t startFlashWrite = 0;
+  // Flash requests the client made so far, and the count when the running flash step
+  // began: a step's verdict is the answer to the client only while no newer request came.
+  std::uint32_t flashRequests = 0;
+  std::optional<std::uint32_t> flashStepOf;
   std::int32_t lastEcuStatus = ecuReady;
   std::uint32_t gWatchTimer = 0;
 

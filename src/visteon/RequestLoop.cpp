@@ -93,6 +93,7 @@ bool readFaultList(frmCommThread& f, VisteonLink& v) {
 
 void runCommand(frmCommThread& f, VisteonLink& v) {
   const std::int16_t entry = f.commandRequested;
+  const FlashStepScope step(f);
   switch (entry) {
     case 1:
       DoDiagRoutine(f, v, 2);
@@ -122,7 +123,8 @@ void runCommand(frmCommThread& f, VisteonLink& v) {
     default:
       break;
   }
-  if (f.commandRequested == entry) f.commandRequested = cmd::kHandled;
+  // A request made while the step ran, even one of the same kind, is still to be run.
+  if (f.commandRequested == entry && !step.overtaken()) f.commandRequested = cmd::kHandled;
 }
 
 // Runs the next due watch item; false when the pass had none (an idle tick).

@@ -41,6 +41,8 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
       {80, "a Visteon 'routine not complete' answer was delivered as a value"},
       {85, "an MSE 1.0 link that answered without its identification stayed ecuInitializing"},
       {108, "an MSE 1.0 byte sent without waiting for our answer let our echo into a value"},
+      {323, "a Visteon erase refused at its start was reported done on an old erase's result"},
+      {379, "a block write's verdict answered the FlashInit the client had asked meanwhile"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed({c.seed, std::nullopt});

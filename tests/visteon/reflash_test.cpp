@@ -122,6 +122,44 @@ TEST_F(VisteonReflash, AControllerResetMidWriteFailsTheWriteAndNeverReportsReady
   for (const auto& n : after) EXPECT_NE(n, "flashStatus=2");
 }
 
+// A second reflash whose erase the controller refuses to start: the erase result it
+// still holds from the first one says nothing of this erase, and the blocks written
+// since are still in the flash, so the init fails.
+TEST_F(VisteonReflash, ARefusedEraseFailsTheInitEvenWhenAnOldResultStands) {
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, 1);
+  // Once the key is taken, the next routine started is the erase.
+  ecuSim.setExchangeLog([this](const std::string& exchange) {
+    if (exchange.rfind("27 02", 0) == 0) ecuSim.injectNegative(0x31, 0x22);
+  });
+  ASSERT_EQ(ecu.FlashInit(), 1024);
+  EXPECT_EQ(flashOutcome(), flashFailedErase);
+  EXPECT_EQ(ecuSim.flash().bytes().substr(0, kBlock), image.substr(0, kBlock));
+}
+
+// The client asks for a new init while a block is still being written: the write's
+// verdict answers nothing it waits for. The only verdict it gets is the init's, after
+// the erase really ran.
+TEST_F(VisteonReflash, AStepOvertakenByANewRequestDoesNotAnswerIt) {
+  ASSERT_TRUE(connect());
+  const std::string image = makeImage();
+  initAndWrite(image, 1);
+  bool asked = false;
+  ecuSim.setExchangeLog([&](const std::string& exchange) {
+    if (asked || exchange.rfind("37 82", 0) != 0) return;
+    asked = true;
+    ecu.FlashInit();
+  });
+  events.notes.clear();
+  ecu.FlashWrite(image.substr(kBlock, kBlock));
+  EXPECT_EQ(flashOutcome(), flashReady);
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(events.notes,
+            (std::vector<std::string>{"flashStatus=1", "flashStatus=1", "flashStatus=2"}));
+  EXPECT_EQ(ecuSim.flash().bytes().substr(0, 2 * kBlock), std::string(2 * kBlock, '\xFF'));
+}
+
 TEST_F(VisteonReflash, AWrongKeyIsRefused) {
   ASSERT_TRUE(connect());
   ecuSim.injectNegative(0x27, 0x35);  // the seed request answered "invalid key"
