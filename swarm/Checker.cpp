@@ -26,14 +26,19 @@ std::string flashStepName(const FlashStep& step) {
 }  // namespace
 
 void Checker::violation(const std::string& what) {
+  if (violations_.empty() && onFirstViolation) onFirstViolation();
   if (violations_.size() < kMaxViolations) {
     violations_.push_back(fmt::format("at {:.3f} s: {}", static_cast<double>(nowUs()) / 1e6, what));
   }
 }
 
 void Checker::journal(const std::string& what) {
+  journalAt(nowUs(), what);
+}
+
+void Checker::journalAt(std::uint64_t us, const std::string& what) {
   if (keepJournal_)
-    journal_.push_back(fmt::format("{:10.3f} {}", static_cast<double>(nowUs()) / 1e6, what));
+    journal_.push_back(fmt::format("{:10.3f} {}", static_cast<double>(us) / 1e6, what));
 }
 
 void Checker::syncFaults() {

@@ -3,6 +3,7 @@
 // the simulated world's truth: nothing delivered that the controller did not hold,
 // nothing reported done that the controller did not do.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,11 +45,14 @@ class Checker final : public __clsBoschECU {
   void violation(const std::string& what);
   // With a journal, every client call and event goes into it with its instant.
   void journal(const std::string& what);
+  void journalAt(std::uint64_t us, const std::string& what);
   void keepJournal() { keepJournal_ = true; }
   const std::vector<std::string>& journalLines() const { return journal_; }
 
   // Set by the client.
   std::optional<FlashStep> flashStep;
+  // Called before the first violation is noted, while the server is as it broke the rule.
+  std::function<void()> onFirstViolation;
   // A command asked for; commands asked before the last one completed are one request
   // (the server holds one), so the earliest counts.
   void commandAsked(std::uint64_t us) {

@@ -17,6 +17,7 @@ struct Options {
   std::optional<std::uint32_t> minutes;
   bool verbose = false;
   bool journal = false;
+  bool wire = false;
   std::string traceFile;
 };
 
@@ -57,10 +58,13 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 24 * 60));
   app.add_flag("--journal", o.journal,
                "With --seed: print every client call, event and change of the simulated world");
+  app.add_flag("--wire", o.wire,
+               "With --journal: every byte on the wire too ('>' from the server, '<' from the "
+               "vehicle)");
   app.add_option("--trace", o.traceFile,
-                 "With --seed: write the server's trace to this file at the run's end (the "
-                 "on-screen trace when the seed turned the debug trace on, else the ring of the "
-                 "last lines)");
+                 "With --seed: write the server's trace to this file as it was at the first "
+                 "violation, or at the run's end (kept only when the seed turned the debug "
+                 "trace on)");
   app.add_flag("-v,--verbose", o.verbose, "Tell every seed's run, not only the failing ones");
   CLI11_PARSE(app, argc, argv);
 
@@ -73,7 +77,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "\rseed %llu ", static_cast<unsigned long long>(seed));
     const bool replay = o.seed.has_value();
     const auto r = quorvan::swarm::RunSeed(
-        {seed, o.minutes, o.journal && replay, replay && !o.traceFile.empty()});
+        {seed, o.minutes, o.journal && replay, replay && !o.traceFile.empty(), o.wire});
     for (const auto& line : r.journal) fmt::print("{}\n", line);
     if (!r.trace.empty()) writeTrace(o.traceFile, r.trace);
     report(r, o.verbose || o.seed.has_value());

@@ -32,6 +32,9 @@ class SwarmRun {
     server_.ecu.addSink(&checker_);
     if (o.journal) checker_.keepJournal();
     trace_ = o.trace;
+    wire_ = o.journal && o.wire;
+    // The trace as it was when a rule broke tells more than the trace at the run's end.
+    if (trace_) checker_.onFirstViolation = [this] { takeTrace(); };
   }
   ~SwarmRun() { server_.ecu.removeSink(&checker_); }
   SwarmRun(const SwarmRun&) = delete;
@@ -49,7 +52,7 @@ class SwarmRun {
     result_.linkSeconds = static_cast<double>(now() - startUs) / 1e6;
     result_.violations = checker_.violations();
     result_.journal = checker_.journalLines();
-    if (trace_ && server_.globals.frmHidden) result_.trace = serverTrace();
+    if (trace_ && result_.trace.empty()) takeTrace();
     return result_;
   }
 
@@ -203,6 +206,10 @@ class SwarmRun {
     if (now() > 2 * Checker::kReadWindowUs) truth_.forget(now() - 2 * Checker::kReadWindowUs);
   }
 
+  void takeTrace() {
+    if (server_.globals.frmHidden) result_.trace = serverTrace();
+  }
+
   // The on-screen trace when the seed turned the debug trace on, else the ring of the
   // last lines, oldest first.
   std::vector<std::string> serverTrace() {
@@ -237,6 +244,11 @@ class SwarmRun {
     for (const auto& b : server_.line().wireLog()) {
       fold(static_cast<std::uint64_t>(b.from) << 8 | b.onWire);
       fold(b.startUs);
+      if (wire_) {
+        checker_.journalAt(
+            b.startUs, fmt::format("wire: {} {:02X}", b.from == sim::WireEnd::Server ? ">" : "<",
+                                   static_cast<unsigned>(b.onWire)));
+      }
     }
     server_.line().clearLog();
   }
@@ -252,6 +264,7 @@ class SwarmRun {
   std::uint64_t hostileEndUs_ = 0;
   bool ended_ = false;
   bool trace_ = false;
+  bool wire_ = false;
   RunResult result_;
 };
 

@@ -14,6 +14,7 @@ struct RunOptions {
   std::optional<std::uint32_t> minutes;  // of misbehaviour; by default drawn from the seed
   bool journal = false;                  // keep every call, event and change of the world
   bool trace = false;                    // keep the server's on-screen trace at the end
+  bool wire = false;                     // with the journal: every byte on the wire
 };
 
 struct RunResult {
