@@ -43,6 +43,7 @@ def suite_figure(path):
         "aim_min": None,
         "aim_max": 1.0,
         "load_1min": suite.get("load_1min"),
+        "tests_passed": suite.get("passed"),
     }
 
 
@@ -58,7 +59,7 @@ def aim_text(f):
 
 
 def met(f):
-    if "error" in f:
+    if "error" in f or f.get("tests_passed") is False:
         return False
     lo, hi = f.get("aim_min"), f.get("aim_max")
     if lo is None and hi is None:
