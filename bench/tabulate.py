@@ -80,7 +80,7 @@ def rows(figures):
             continue
         verdict = {True: "yes", False: "NO", None: "-"}[f["met"]]
         out.append([f["figure"], number(f["measured"]), number(f["bound"]),
-                    f"{f['ratio']:.3f}", aim_text(f), verdict])
+                    f"{f['ratio']:.4f}", aim_text(f), verdict])
     return out
 
 
