@@ -76,6 +76,7 @@ struct PollingRun {
   double cpuPercent = 0;
   std::vector<double> latencyMs;
   std::vector<double> complementMs;
+  int wakeUpAnswers = 0;  // MSE 1.0: the link was lost and woken again
   std::string failure;
 };
 
@@ -165,6 +166,22 @@ class ComplementTimer {
   PtyCrossing last_;  // the sender's last byte
 };
 
+// The controller's wake-up answers in the window: its sync byte after a pause (no block
+// starts with it, lengths go up to 15).
+int wakeUpAnswers(const std::vector<PtyCrossing>& crossings, std::uint64_t fromUs,
+                  std::uint64_t toUs) {
+  int n = 0;
+  std::uint64_t previousUs = 0;
+  for (const PtyCrossing& c : crossings) {
+    if (c.kind == PtyCrossing::Kind::Echo) continue;
+    const bool pause = c.atUs - previousUs > kBetweenBlocksUs;
+    previousUs = c.atUs;
+    n += pause && c.kind == PtyCrossing::Kind::FromController && c.value == sim::mse10::kSync &&
+         c.atUs >= fromUs && c.atUs <= toUs;
+  }
+  return n;
+}
+
 std::vector<double> complementDelays(const std::vector<PtyCrossing>& crossings,
                                      std::uint64_t fromUs, std::uint64_t toUs) {
   ComplementTimer timer(fromUs, toUs);
@@ -222,6 +239,7 @@ PollingRun runPolling(std::int32_t device, const ControllerFactory& make) {
                                             newDataUs.end());
   run.latencyMs = eventLatencies(controller.crossings(), measured);
   run.complementMs = complementDelays(controller.crossings(), fromUs, toUs);
+  run.wakeUpAnswers = wakeUpAnswers(controller.crossings(), fromUs, toUs);
   if (values == 0) run.failure = "no values arrived";
   return run;
 }
@@ -291,6 +309,7 @@ void reportFrom(benchmark::State& state, RunOf family, Figure figure) {
 void BM_ItemsPerSecond(benchmark::State& state, RunOf family, double (*bound)(), double aimMin) {
   reportFrom(state, family, [&](const PollingRun& run) {
     Report(state, run.itemsPerSecond, bound(), AtLeast(aimMin));
+    state.counters["wake_ups"] = run.wakeUpAnswers;
   });
 }
 
