@@ -1,5 +1,7 @@
 // The ECU communications server as a Windows COM local server.
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>

@@ -7,7 +7,9 @@
 // server ends. One line per check; exit code 0 when all passed.
 //
 //   ComClientTest.exe PORT
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <ocidl.h>
 #include <oleauto.h>
 
@@ -171,7 +173,8 @@ class Client {
     VARIANT v;
     if (FAILED(invoke(name, DISPATCH_PROPERTYGET, {}, &v)) || V_VT(&v) != VT_BSTR) return "?";
     std::string s;
-    for (UINT i = 0; i < ::SysStringLen(V_BSTR(&v)); ++i) s.push_back(static_cast<char>(V_BSTR(&v)[i]));
+    for (UINT i = 0; i < ::SysStringLen(V_BSTR(&v)); ++i)
+      s.push_back(static_cast<char>(V_BSTR(&v)[i]));
     ::VariantClear(&v);
     return s;
   }
@@ -219,8 +222,7 @@ void CheckDispatchIds(Client& client, IDispatch* ecu) {
   Check(client.id(L"idhardware") == 0x68030004, "names are found whatever their case");
   DISPID unknown = 0;
   LPOLESTR name = const_cast<LPOLESTR>(L"NoSuchMember");
-  Check(ecu->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &unknown) ==
-            DISP_E_UNKNOWNNAME,
+  Check(ecu->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &unknown) == DISP_E_UNKNOWNNAME,
         "an unknown name is refused");
   // The events' ids, from the registered type library.
   ITypeLib* lib = nullptr;
@@ -245,8 +247,8 @@ void RunSession(Client& client, Sink& sink, short port) {
   Check(sink.statuses == std::vector<long>{0}, "CommStatus(ecuReady) after RunTask");
   BSTR caption = ::SysAllocString(kCaption);
   long device = 4;  // ecuVisteon
-  Check(SUCCEEDED(client.invoke(L"ClientName", DISPATCH_PROPERTYPUT, {Ref(VT_BSTR, &caption)},
-                                nullptr)),
+  Check(SUCCEEDED(
+            client.invoke(L"ClientName", DISPATCH_PROPERTYPUT, {Ref(VT_BSTR, &caption)}, nullptr)),
         "ClientName put");
   ::SysFreeString(caption);
   Check(SUCCEEDED(client.invoke(L"Device", DISPATCH_PROPERTYPUT, {Ref(VT_I4, &device)}, nullptr)),
@@ -307,11 +309,10 @@ int Run(short port) {
   IConnectionPointContainer* container = nullptr;
   IConnectionPoint* point = nullptr;
   DWORD cookie = 0;
-  const bool advised =
-      SUCCEEDED(ecu->QueryInterface(IID_IConnectionPointContainer,
-                                    reinterpret_cast<void**>(&container))) &&
-      SUCCEEDED(container->FindConnectionPoint(DIID___clsBoschECU, &point)) &&
-      SUCCEEDED(point->Advise(&sink, &cookie));
+  const bool advised = SUCCEEDED(ecu->QueryInterface(IID_IConnectionPointContainer,
+                                                     reinterpret_cast<void**>(&container))) &&
+                       SUCCEEDED(container->FindConnectionPoint(DIID___clsBoschECU, &point)) &&
+                       SUCCEEDED(point->Advise(&sink, &cookie));
   Check(advised, "connected to the events");
   if (advised) RunSession(client, sink, port);
 

@@ -68,10 +68,9 @@ int poll(pollfd* fds, unsigned long count, int timeoutMs) {
     fds[i].revents = 0;
     handles.push_back(quorvan::HandleOfWatch(fds[i].fd));
   }
-  const DWORD r =
-      ::MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
-                                    timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs),
-                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  const DWORD r = ::MsgWaitForMultipleObjectsEx(
+      static_cast<DWORD>(handles.size()), handles.data(),
+      timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   if (r == WAIT_FAILED) return -1;
   int ready = 0;
   for (unsigned long i = 0; i < count; ++i) {

@@ -238,8 +238,8 @@ void Win32SerialDevice::fail(const std::string& what) const {
 
 std::unique_ptr<SerialDevice> Win32SerialBackend::open(int portNumber) {
   if (portNumber < 1) {
-    throw SerialError(comm::comPortInvalid,
-                      "invalid port number " + std::to_string(portNumber) + " (ports count from 1)");
+    throw SerialError(comm::comPortInvalid, "invalid port number " + std::to_string(portNumber) +
+                                                " (ports count from 1)");
   }
   const std::string name = PortName(portNumber);
   const std::string path = "\\\\.\\" + name;
@@ -247,18 +247,18 @@ std::unique_ptr<SerialDevice> Win32SerialBackend::open(int portNumber) {
                            FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = ::GetLastError();
-    const int number = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND
-                           ? comm::comPortInvalid
-                       : err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION
-                           ? comm::comPortAlreadyOpen
-                           : comm::comNoOpen;
+    const int number =
+        err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND     ? comm::comPortInvalid
+        : err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION ? comm::comPortAlreadyOpen
+                                                                       : comm::comNoOpen;
     throw SerialError(number, "cannot open " + name + ": " + SystemText(err));
   }
   // Raw mode before any I/O.
   if (!SetLine(h, kOpenBitRate)) {
     const DWORD err = ::GetLastError();
     ::CloseHandle(h);
-    throw SerialError(comm::comSetCommStateFailed, name + " refuses 9600,N,8,1: " + SystemText(err));
+    throw SerialError(comm::comSetCommStateFailed,
+                      name + " refuses 9600,N,8,1: " + SystemText(err));
   }
   return std::make_unique<Win32SerialDevice>(loop_, h, name, kOpenBitRate);
 }

@@ -58,7 +58,8 @@ std::string Block(const std::string& text, const std::string& start) {
 
 std::set<Member> IdlMembers(const std::string& idl) {
   std::set<Member> members;
-  const std::regex method(R"(\[id\((0x[0-9A-Fa-f]+|\d+)\)(?:,\s*(propget|propput))?\]\s*(?:HRESULT|void)\s+(\w+)\s*\()");
+  const std::regex method(
+      R"(\[id\((0x[0-9A-Fa-f]+|\d+)\)(?:,\s*(propget|propput))?\]\s*(?:HRESULT|void)\s+(\w+)\s*\()");
   const std::string dispatch = Block(idl, "interface _clsBoschECU");
   for (std::sregex_iterator it(dispatch.begin(), dispatch.end(), method), end; it != end; ++it) {
     const auto& m = *it;

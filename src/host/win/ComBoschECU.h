@@ -16,7 +16,9 @@
 #include "client/clsBoschECU.h"
 #include "host/win/ComEvents.h"
 
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <ocidl.h>
 
 #include "EcuQuorvanBT.h"

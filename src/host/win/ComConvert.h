@@ -2,7 +2,9 @@
 // Values across the COM boundary. Byte strings travel as BSTRs with one character per
 // byte (character code = byte value); a character above 255 cannot be a byte and reads
 // as '?'. The client's Variant maps to VT_EMPTY, VT_I4, VT_BSTR or VT_ARRAY | VT_I4.
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <oleauto.h>
 
 #include <string>
@@ -21,6 +23,8 @@ HRESULT VariantOf(const Variant& value, VARIANT* out);
 // of numbers; a reference is followed. E_INVALIDARG for anything else.
 HRESULT VariantFrom(const VARIANT& in, Variant& out);
 
-inline VARIANT_BOOL BoolOf(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
+inline VARIANT_BOOL BoolOf(bool b) {
+  return b ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 }  // namespace quorvan::host::win

@@ -95,12 +95,12 @@ void EventPoint::raise(DISPID dispid, VARIANT* args, UINT count) {
     if (it == sinks_.end()) continue;
     IDispatch* sink = it->second;
     sink->AddRef();
-    const HRESULT hr = sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                    &params, nullptr, nullptr, nullptr);
+    const HRESULT hr = sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                    nullptr, nullptr, nullptr);
     sink->Release();
-    const bool gone = hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
-                      hr == RPC_E_SERVER_DIED_DNE ||
-                      hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) || hr == CO_E_OBJNOTCONNECTED;
+    const bool gone =
+        hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE ||
+        hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) || hr == CO_E_OBJNOTCONNECTED;
     if (gone) Unadvise(cookie);
   }
 }

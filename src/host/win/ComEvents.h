@@ -8,7 +8,9 @@
 // The engine's headers first (see ComBoschECU.h).
 #include "client/clsBoschECU.h"
 
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <ocidl.h>
 
 namespace quorvan::host::win {

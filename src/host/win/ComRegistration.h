@@ -3,8 +3,8 @@
 // keys (CLSID with LocalServer32, ProgID, TypeLib and Version; the ProgID with its
 // CLSID), /UnRegServer removes them. The ProgID is the library's name, a point and the
 // class's name, as the type library gives them.
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <string>
 

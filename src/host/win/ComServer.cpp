@@ -5,13 +5,16 @@
 // The engine's headers first (see ComBoschECU.h).
 #include "app/Families.h"
 #include "runtime/frmCommThread.h"
-#include "platform/Win32System.h"
+
 #include "host/win/ComBoschECU.h"
 #include "host/win/ComRegistration.h"
 #include "platform/Win32Clock.h"
 #include "platform/Win32Serial.h"
+#include "platform/Win32System.h"
 
+// windows.h first: the other system headers need it.
 #include <windows.h>
+
 #include <objbase.h>
 
 #include "EcuQuorvanBT.h"
@@ -165,8 +168,7 @@ int ServerMain(const std::vector<std::wstring>& args) {
     if (name != L"regserver" && name != L"unregserver") continue;
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     std::wstring report;
-    const HRESULT hr =
-        name == L"regserver" ? RegisterServer(report) : UnregisterServer(report);
+    const HRESULT hr = name == L"regserver" ? RegisterServer(report) : UnregisterServer(report);
     ::CoUninitialize();
     if (FAILED(hr)) return Fail(report, hr);
     Say(report, STD_OUTPUT_HANDLE);
