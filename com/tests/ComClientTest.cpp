@@ -181,6 +181,21 @@ class Client {
   HRESULT method(const wchar_t* name, std::vector<VARIANT> args = {}) {
     return invoke(name, DISPATCH_METHOD, std::move(args), nullptr);
   }
+  // A method call that fails with the class's own error: its number and source.
+  std::pair<long, std::string> error(const wchar_t* name, std::vector<VARIANT> args) {
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS p{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    EXCEPINFO e{};
+    const HRESULT hr = ecu_->Invoke(id(name), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &p,
+                                    nullptr, &e, nullptr);
+    if (hr != DISP_E_EXCEPTION) return {hr, ""};
+    if (e.pfnDeferredFillIn) e.pfnDeferredFillIn(&e);
+    std::pair<long, std::string> got{e.scode, e.bstrSource ? Narrow(e.bstrSource) : ""};
+    ::SysFreeString(e.bstrSource);
+    ::SysFreeString(e.bstrDescription);
+    ::SysFreeString(e.bstrHelpFile);
+    return got;
+  }
 
  private:
   IDispatch* ecu_;
@@ -277,6 +292,12 @@ void RunSession(Client& client, Sink& sink, short port) {
               SUCCEEDED(client.method(L"Watch", {Ref(VT_I2, &it.num), Ref(VT_I2, &priority)})),
           "AddItem and Watch item " + std::to_string(it.num));
   }
+  short outside = 9999;
+  short priority = 1;
+  const auto refused = client.error(L"Watch", {Ref(VT_I2, &outside), Ref(VT_I2, &priority)});
+  Check(refused.first == static_cast<long>(0x80040001) && refused.second == "MSE1",
+        "an item number outside the watch table fails with 0x80040001 from MSE1 (" +
+            Hex(refused.first) + " " + refused.second + ")");
   PumpUntil([&] { return sink.data[3].size() >= 2 && !sink.data[1].empty(); }, 20000);
   Check(sink.data[1] == std::set<long>{0x1AF8}, "NewData: engine speed 0x1AF8");
   Check(sink.data[2] == std::set<long>{0x5A}, "NewData: coolant temperature 0x5A");
