@@ -1,7 +1,7 @@
 #pragma once
 // Time for the whole server. Everything that waits, sleeps or reads the time goes
 // through a Clock, so the same code runs on real time and on a virtual clock.
-#include <poll.h>
+#include "platform/Poll.h"
 
 #include <cstdint>
 #include <functional>

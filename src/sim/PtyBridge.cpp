@@ -33,8 +33,15 @@ void PtyBridge::onReadable() {
   }
 }
 
+void PtyBridge::aliasBitRate(std::uint32_t seen, std::uint32_t meant) {
+  aliasSeen_ = seen;
+  aliasMeant_ = meant;
+  takeSettings();
+}
+
 void PtyBridge::takeSettings() {
   bitRate_ = pty_.slaveBitRate();
+  if (aliasSeen_ != 0 && bitRate_ == aliasSeen_) bitRate_ = aliasMeant_;
   marking_ = pty_.slaveMarksLineErrors();
 }
 

@@ -39,6 +39,9 @@ class PtyBridge final : public ServerEnd {
 
   // The device the server opens.
   const std::filesystem::path& devicePath() const { return pty_.slavePath(); }
+  // From now on the bit rate `seen` on the terminal counts as `meant` (a serial driver
+  // that applies another rate than it was asked for).
+  void aliasBitRate(std::uint32_t seen, std::uint32_t meant);
   // Bytes for the server that its full receive buffer could not take.
   std::size_t droppedBytes() const { return dropped_; }
 
@@ -57,6 +60,8 @@ class PtyBridge final : public ServerEnd {
   PortPeer& port_;
   PtyTerminal pty_;
   std::uint32_t bitRate_ = 0;
+  std::uint32_t aliasSeen_ = 0;
+  std::uint32_t aliasMeant_ = 0;
   bool marking_ = false;  // the server has line errors marked in its input
   std::size_t dropped_ = 0;
   MessageLoop::WatchId watch_ = 0;

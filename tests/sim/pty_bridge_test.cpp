@@ -108,6 +108,20 @@ TEST_F(PtyBridgeTest, BytesGoAtTheServersRateAndMismatchesGarble) {
   EXPECT_NE(got, "\xAA\xBB"s);
 }
 
+// A serial driver that applies 38400 when asked for 10400 (Wine's) is taken at its word
+// only with the alias: then its bytes go out, and the controller's are heard, at 10400.
+TEST_F(PtyBridgeTest, AnAliasedRateCountsAsTheRateMeant) {
+  bridge.aliasBitRate(38400, 10400);
+  auto port = openPort(38400);
+  port->write("\x01\x02"s);
+  EXPECT_EQ(receive(*port, 4), "\x01\x02\xAA\xBB"s);
+  EXPECT_EQ(serverRatesOnWire(), (std::vector<std::uint32_t>{10400, 10400}));
+  port->setBitRate(9600);  // other rates stay what they are
+  port->write("\x03"s);
+  receive(*port, 1);
+  EXPECT_EQ(serverRatesOnWire().back(), 9600u);
+}
+
 // What the server's receiver makes of the line: the bridge marks it in the input as the
 // kernel would, so data bytes FF survive and line errors are reported.
 TEST_F(PtyBridgeTest, LineErrorsAndBytesFFReachTheServerAsItsDriverReportsThem) {

@@ -170,6 +170,10 @@ SimulatorCli::SimulatorCli()
                   "region also erases sooner)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, kMaxFlashBlocks));
+  app_.add_option("--rate-alias", options_.rateAlias,
+                  "SEEN MEANT: take the bit rate SEEN on the terminal as MEANT, for a server "
+                  "whose serial driver sets another rate than it was asked for (Wine 8 sets "
+                  "38400 for 10400: --rate-alias 38400 10400)");
 }
 
 std::size_t FaultCodeBytes(std::int32_t device) {

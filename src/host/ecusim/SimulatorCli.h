@@ -41,6 +41,9 @@ struct SimulatorOptions {
   std::optional<double> unplugAfter;
   std::optional<double> unplugFor;  // nothing: plugged in again never
   std::size_t flashBlocks = 64;     // Visteon: 1 kB blocks of its flash region
+  // A bit rate the server's serial driver sets on the terminal in place of the one it
+  // was asked for (Wine 8 sets 38400 when asked for 10400): taken as the one meant.
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> rateAlias;  // seen, meant
 };
 
 // Parsers behind the options; each throws std::invalid_argument with a message for the

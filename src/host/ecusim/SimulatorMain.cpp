@@ -329,6 +329,7 @@ int simulate(const SimulatorOptions& o) {
   sim::SimLine line(world);
   const auto controller = makeController(line, o);
   sim::PtyBridge bridge(loop, line);
+  if (o.rateAlias) bridge.aliasBitRate(o.rateAlias->first, o.rateAlias->second);
   const PortClaim port = claimPort(PortsDirectory::fromEnvironment(), o.port, bridge.devicePath());
   const std::uint64_t startUs = world.nowUs();
   if (o.verbose) {
