@@ -1,26 +1,18 @@
 // A Ficht module's readings: values most significant byte first, at addresses 0..255.
-// The value addresses are those of the simulated module's memory; a module's own map may
-// place them elsewhere. Fault items sit above 65536: 0x10000 reads the fault history,
-// 0x20000 the current faults.
-#include <array>
-
+// Fault items sit above 65536: 0x10000 reads the fault history, 0x20000 the current
+// faults, 0x30000 both.
 #include "catalog/FamilyItems.h"
-#include "client/Enums.h"
+#include "catalog/MemoryReadings.h"
 
 namespace quorvan::catalog {
 
 namespace {
 // clang-format off
-constexpr std::array<CatalogItem, 7> kItems = {{
-//  name              address  size  kind      unit   scale        offset digits typical description
-  {"rpm",             0x00040, 2, ecuData,  "rpm", 0.25,        0,   0, 1500, "Engine speed"},
-  {"throttle",        0x00042, 1, ecuData,  "%",   100.0 / 255, 0,   0, 14,   "Throttle position"},
-  {"coolant",         0x00043, 1, ecuData,  "°C",  1,           -40, 0, 83,   "Coolant temperature"},
-  {"intake-air",      0x00044, 1, ecuData,  "°C",  1,           -40, 0, 30,   "Intake air temperature"},
-  {"faults",          0x30000, 1, ecuFaults, "",   1,           0,   0, 0,    "Fault history (H), then the current fault codes (C)"},
-  {"current-faults",  0x20000, 1, ecuFaults, "",   1,           0,   0, 0,    "Current fault codes"},
-  {"fault-history",   0x10000, 1, ecuFaults, "",   1,           0,   0, 0,    "Fault history"},
-}};
+constexpr auto kItems = WithMemoryReadings(std::array<CatalogItem, 3>{{
+  {"faults",         0x30000, 1, ecuFaults, "", 1, 0, 0, 0, "Fault history (H), then the current fault codes (C)"},
+  {"current-faults", 0x20000, 1, ecuFaults, "", 1, 0, 0, 0, "Current fault codes"},
+  {"fault-history",  0x10000, 1, ecuFaults, "", 1, 0, 0, 0, "Fault history"},
+}});
 // clang-format on
 }  // namespace
 
