@@ -48,7 +48,7 @@ class PortThatDoesNotOpen : public ClientProgram {
     const RunResult r = bus.run({kClientProgram, "connect", "--device", "visteon", "--port",
                                  std::to_string(port), "--timeout", "20"});
     const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 4);  // no link
     EXPECT_EQ(lines(r.err), std::vector<std::string>{line}) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_LT(took, std::chrono::seconds(2));
@@ -61,7 +61,7 @@ TEST_F(PortThatDoesNotOpen, ALinkToADeviceThatDoesNotExist) {
   std::filesystem::create_symlink(device, dir.path / "ports" / "com1");
   expectConnectFailsWith(1, "quorvan: the server cannot open port 1: no such device " +
                                 device.string() + " (port 1: link com1 in " + portsDir() +
-                                "): No such file or directory");
+                                "): No such file or directory (quorvan ports lists the free ones)");
 }
 
 TEST_F(PortThatDoesNotOpen, APortNumberWithNeitherLinkNorAdapter) {
@@ -69,7 +69,8 @@ TEST_F(PortThatDoesNotOpen, APortNumberWithNeitherLinkNorAdapter) {
   expectConnectFailsWith(99,
                          "quorvan: the server cannot open port 99: no such device "
                          "/dev/ttyUSB98 (port 99: no link com99 in " +
-                             portsDir() + "): No such file or directory");
+                             portsDir() +
+                             "): No such file or directory (quorvan ports lists the free ones)");
 }
 
 // One server serves one client: a client does not take over a server that another one
@@ -79,7 +80,7 @@ TEST_F(ClientProgram, AClientWaitsForTheServerOfAnotherToEnd) {
   startCommThread(*other);
   other->setClientName("Other Diag");
   const RunResult busy = bus.run({kClientProgram, "ports", "--last", "1", "--timeout", "1"});
-  EXPECT_EQ(busy.code, 1);
+  EXPECT_EQ(busy.code, 3);  // no server of its own
   EXPECT_NE(busy.err.find("the server is still busy with another client ('Other Diag')"),
             std::string::npos)
       << busy.err;
@@ -143,14 +144,14 @@ TEST_F(ClientProgram, EveryCommandGivesUpOnAServerThatDoesNotAnswer) {
 
 TEST_F(HostFixture, ClientWithoutARegisteredServerSaysHowToRegisterIt) {
   const RunResult r = bus.run({kClientProgram, "ports"});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, 3);
   EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
   EXPECT_NE(r.err.find("EcuQuorvanBT --regserver"), std::string::npos) << r.err;
 }
 
 TEST_F(HostFixture, ClientArgumentErrorsAreOneLineAndNeedNoBus) {
   const RunResult r = bus.run({kClientProgram, "connect", "--device", "vw", "--port", "1"});
-  EXPECT_NE(r.code, 0);
+  EXPECT_EQ(r.code, 2);
   EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
   EXPECT_NE(r.err.find("unknown device 'vw'"), std::string::npos) << r.err;
   EXPECT_EQ(bus.log().find("Activating"), std::string::npos);  // nothing was started

@@ -36,7 +36,7 @@ TEST_F(Mse11, AnImageOfAnotherSizeIsRefusedBeforeAnythingIsSent) {
   const auto file = dir.path / "short.bin";
   std::ofstream(file, std::ios::binary) << std::string(1000, '\x55');
   const RunResult flash = quorvan("flash", "mse11", {file.string()});
-  EXPECT_EQ(flash.code, 1);
+  EXPECT_EQ(flash.code, 2);  // the image is a bad argument
   EXPECT_NE(flash.err.find("an MSE 1.1 image is 63232 bytes, this one 1000"), std::string::npos)
       << flash.err;
   EXPECT_EQ(ReadFile(dir.path / "ecusim.out").find("->"), std::string::npos);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "catalog/Catalog.h"
 #include "client/Enums.h"
 #include "host/cli/ClientOutput.h"
 
@@ -72,16 +73,66 @@ TEST(ClientOutput, ProgressBarFillsInProportion) {
   EXPECT_EQ(ProgressBar(3, 12, 4), "[#---]  3/12 blocks  25%");
 }
 
-TEST(ClientOutput, WatchTableAlignsItsColumns) {
-  const std::vector<WatchRow> rows = {
-      {WatchRequest{1, 0x10C, 2, 2, 1}, 3, "1234"},
-      {WatchRequest{12, -1, 1, 1, 1}, 0, "-"},
-  };
-  const auto lines = WatchTableLines(rows);
+TEST(ClientOutput, WatchTableShowsNamesUnitsAndTrends) {
+  WatchRow rpm{
+      WatchRequest{1, 0x10C, 2, ecuData, 1, catalog::FindItem(ecuVisteon, "rpm")}, 0, "-", {}};
+  for (const std::int32_t raw : {4000, 6000, 8000, 6896}) {
+    Record(rpm, DataReading(rpm.request, Variant(raw)));
+  }
+  WatchRow flags{WatchRequest{12, -1, 1, ecuFlags, 1}, 0, "-", {}};
+  const auto lines = WatchTableLines({rpm, flags});
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Item  Address     Size  Kind     Updates  Value");
-  EXPECT_EQ(lines[1], "   1  0x0000010C     2  data           3  1234");
-  EXPECT_EQ(lines[2], "  12  0xFFFFFFFF     1  flags          0  -");
+  EXPECT_EQ(lines[0], "Item  Name              Kind    Updates  Value           Trend");
+  EXPECT_EQ(lines[1], "   1  rpm               data          4  1724 rpm        ▁▅█▆");
+  EXPECT_EQ(lines[2], "  12  0xFFFFFFFF        flags         0  -               ");
+}
+
+TEST(ClientOutput, TheTrendKeepsTheLastValuesScaledBetweenTheirExtremes) {
+  EXPECT_EQ(Sparkline({}), "");
+  EXPECT_EQ(Sparkline({3, 3, 3}), "▅▅▅");  // level
+  EXPECT_EQ(Sparkline({0, 7, 14}), "▁▅█");
+  WatchRow row{WatchRequest{1, 0x40, 1, ecuData, 1}, 0, "-", {}};
+  for (int i = 0; i < 30; ++i) Record(row, DataReading(row.request, Variant(std::int32_t{i})));
+  EXPECT_EQ(row.trend.size(), WatchRow::kTrendLength);
+  EXPECT_EQ(row.trend.front(), 10);
+  EXPECT_EQ(row.value, "29");  // no catalog item: the raw number
+  Record(row, DataReading(row.request, Variant(std::string("\x01\x02"))));
+  EXPECT_EQ(row.value, "01 02");
+  EXPECT_EQ(row.trend.size(), WatchRow::kTrendLength);  // bytes have no trend
+}
+
+TEST(ClientOutput, CatalogValuesAreShownInTheirUnits) {
+  const struct {
+    const char* name;
+    std::int32_t raw;
+    const char* shown;
+  } cases[] = {
+      {"coolant", 123, "83 °C"},       {"timing-advance", 152, "12.0 °"},
+      {"o2-voltage-1", 90, "0.450 V"}, {"short-fuel-trim", 128, "0.0 %"},
+      {"obd-standard", 1, "1"},        {"monitor-status", 0x82, "0x00000082"},
+  };
+  for (const auto& c : cases) {
+    const catalog::CatalogItem* item = catalog::FindItem(ecuVisteon, c.name);
+    ASSERT_NE(item, nullptr) << c.name;
+    WatchRow row{WatchRequest{1, item->address, item->size, item->kind, 1, item}, 0, "-", {}};
+    Record(row,
+           item->kind == ecuFlags ? FlagsReading(c.raw) : DataReading(row.request, Variant(c.raw)));
+    EXPECT_EQ(row.value, c.shown) << c.name;
+  }
+}
+
+TEST(ClientOutput, FaultListsSplitIntoCodes) {
+  EXPECT_EQ(FaultCodes("0123/0133/"), (std::vector<std::string>{"0123", "0133"}));
+  EXPECT_EQ(FaultCodes("//"), std::vector<std::string>{});
+  EXPECT_EQ(FaultCodes("H012 @1234 #3/C001/"), (std::vector<std::string>{"H012 @1234 #3", "C001"}));
+}
+
+TEST(ClientOutput, TheItemsTableListsTheCatalog) {
+  const auto lines = ItemsTableLines(ecuMBE);
+  ASSERT_EQ(lines.size(), catalog::ItemsOf(ecuMBE).size() + 1);
+  EXPECT_EQ(lines[0], "Name              Address   Size  Kind    Unit   Description");
+  EXPECT_EQ(lines[1], "rpm               0x0040       2  data    rpm    Engine speed");
+  EXPECT_EQ(ItemsTableLines(ecuMSE11).size(), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalog/Catalog.h"
 #include "client/Enums.h"
 #include "host/cli/DemoView.h"
 #include "host/common/DemoChannels.h"
@@ -22,11 +23,11 @@ TEST(DemoView, FaultListsBecomeCodesForPeople) {
 }
 
 TEST(DemoView, TheScreenShowsLinkValuesAndFaults) {
-  const auto channels = DemoChannels();
   DemoScreen screen;
   EXPECT_EQ(DemoScreenLines(screen).front(), "Link: (no status yet)");
   screen.status = ecuCommOK;
-  screen.readings = {{&channels[0], 6896, 12}, {&channels[2], std::nullopt, 0}};
+  screen.readings = {{catalog::FindItem(ecuVisteon, "rpm"), 6896, 12},
+                     {catalog::FindItem(ecuVisteon, "coolant"), std::nullopt, 0}};
   EXPECT_EQ(DemoScreenLines(screen), (std::vector<std::string>{
                                          "Link: ecuCommOK",
                                          "Value                       Reading     Raw  Updates",
@@ -42,39 +43,47 @@ TEST(DemoView, TheScreenShowsLinkValuesAndFaults) {
   EXPECT_EQ(DemoScreenLines(screen).back(), "Fault codes: 0123  (read 3 times)");
 }
 
-// Over a long run every value stays inside what its reading can say, so the view never
-// shows a value held at a limit.
+// Over a long run every drifting value stays inside what its reading can say, so the
+// view never shows a value held at a limit.
 TEST(DemoChannels, ValuesDriftWithinTheirReadingsAndReadBack) {
-  for (const DemoChannel& c : DemoChannels()) {
-    SCOPED_TRACE(c.name);
-    const double most = (c.size == 1 ? 255 : 65535) * c.scale + c.offset;
-    for (double s = 0; s < 3600; s += 0.7) {
-      const double value = c.course(s);
-      ASSERT_GE(value, c.offset);
-      ASSERT_LE(value, most);
-      EXPECT_NEAR(PhysicalValue(c, RawReading(c, value)), value, c.scale / 2 + 1e-9);
+  for (const std::int32_t device : {ecuVisteon, ecuMSE10, ecuMBE, ecuFicht}) {
+    const auto channels = DemoChannels(device);
+    ASSERT_EQ(channels.size(), 4u) << device;  // every family the demo simulates has them all
+    for (const DemoChannel& c : channels) {
+      SCOPED_TRACE(c.item->name);
+      const double most = (c.item->size == 1 ? 255 : 65535) * c.item->scale + c.item->offset;
+      for (double s = 0; s < 3600; s += 0.7) {
+        const double value = c.course(s);
+        ASSERT_GE(value, c.item->offset);
+        ASSERT_LE(value, most);
+        EXPECT_NEAR(catalog::ValueInUnits(*c.item, catalog::RawOf(*c.item, value)), value,
+                    c.item->scale / 2 + 1e-9);
+      }
     }
   }
-  const DemoChannel& speed = DemoChannels()[0];
-  EXPECT_EQ(RawReading(speed, -50), 0u);  // held to what the reading can say
-  EXPECT_EQ(RawReading(speed, 1e9), 0xFFFFu);
-  EXPECT_EQ(FormatPhysical(speed, 6896), "1724 rpm");
 }
 
-TEST(DemoChannels, EachFamilyFindsEveryValueInItsOwnPlace) {
-  const auto channels = DemoChannels();
-  for (std::size_t i = 0; i < channels.size(); ++i) {
-    EXPECT_EQ(WatchAddress(channels[i], ecuVisteon), 0x0100 + channels[i].pid);
-    EXPECT_EQ(WatchAddress(channels[i], ecuMSE10), channels[i].address);
-    // Visteon answers a PID with two bytes for engine speed only.
-    EXPECT_EQ(channels[i].size, channels[i].pid == 0x0C ? 2 : 1) << channels[i].name;
-    for (std::size_t k = i + 1; k < channels.size(); ++k) {
-      EXPECT_NE(channels[i].pid, channels[k].pid);
-      const bool apart = channels[i].address + channels[i].size <= channels[k].address ||
-                         channels[k].address + channels[k].size <= channels[i].address;
-      EXPECT_TRUE(apart) << channels[i].name << " and " << channels[k].name;
+// The simulator holds every reading of its family's catalog, at a value a running
+// engine has, so that watching any of them by name shows a sensible number.
+TEST(DemoChannels, TheSimulatorHoldsEveryCatalogReading) {
+  for (const std::int32_t device : {ecuVisteon, ecuMSE10, ecuMBE, ecuFicht}) {
+    const auto readings = SimulatedReadings(device, 30);
+    std::size_t values = 0;
+    for (const catalog::CatalogItem& item : catalog::ItemsOf(device)) {
+      if (item.kind != ecuFaults) ++values;
+    }
+    EXPECT_EQ(readings.size(), values) << device;
+    for (const CatalogReading& r : readings) {
+      const double value = catalog::ValueInUnits(*r.item, r.raw);
+      EXPECT_NEAR(value, r.item->typical, 700) << r.item->name;  // engine speed drifts most
     }
   }
+  const auto visteon = SimulatedReadings(ecuVisteon, 0);
+  const auto coolant = std::find_if(visteon.begin(), visteon.end(), [](const CatalogReading& r) {
+    return std::string_view(r.item->name) == "coolant";
+  });
+  ASSERT_NE(coolant, visteon.end());
+  EXPECT_EQ(coolant->raw, 60u);  // 20 °C: a cold start
 }
 
 }  // namespace

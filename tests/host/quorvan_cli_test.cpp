@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "catalog/Catalog.h"
 #include "client/Enums.h"
 #include "host/cli/QuorvanCli.h"
 #include "host/common/CommandLine.h"
@@ -80,6 +81,85 @@ TEST(QuorvanCli, BadItemsAreRefusedWithTheReason) {
   }
 }
 
+// Names of the family's catalog, in any case, take the numbers the raw items leave free.
+TEST(QuorvanCli, WatchItemsByNameAndRawSideBySide) {
+  QuorvanCli cli;
+  const CliOptions o = parse(cli, {"watch", "--device", "visteon", "--port", "1", "--item", "RPM",
+                                   "--item", "1:0x105:1:data", "--item", "faults:5"});
+  ASSERT_EQ(o.items.size(), 3u);
+  EXPECT_EQ(o.items[0],
+            (WatchRequest{2, 0x10C, 2, ecuData, 1, catalog::FindItem(ecuVisteon, "rpm")}));
+  EXPECT_EQ(o.items[1], (WatchRequest{1, 0x105, 1, ecuData, 1}));
+  EXPECT_EQ(o.items[2].item, 3);
+  EXPECT_EQ(o.items[2].addr, 0x300);
+  EXPECT_EQ(o.items[2].kind, ecuFaults);
+  EXPECT_EQ(o.items[2].priority, 5);
+
+  // The same name means another address on another family.
+  QuorvanCli mbe;
+  EXPECT_EQ(parse(mbe, {"watch", "--device", "mbe", "--port", "1", "--item", "rpm"}).items[0].addr,
+            0x40);
+}
+
+TEST(QuorvanCli, AllWatchesEveryReadingOfTheCatalog) {
+  QuorvanCli cli;
+  const CliOptions o =
+      parse(cli, {"watch", "--device", "visteon", "--port", "1", "--item", "rpm:3", "--all"});
+  std::size_t readings = 0;
+  for (const auto& item : catalog::ItemsOf(ecuVisteon)) readings += item.kind != ecuFaults;
+  ASSERT_EQ(o.items.size(), readings);
+  EXPECT_EQ(o.items[0].priority, 3);  // named first, not again
+  for (std::size_t i = 0; i < o.items.size(); ++i) {
+    EXPECT_EQ(o.items[i].item, static_cast<std::int16_t>(i + 1));
+    EXPECT_NE(o.items[i].kind, ecuFaults);
+  }
+}
+
+TEST(QuorvanCli, BadNamedItemsAreRefusedWithWhatToDo) {
+  const std::pair<std::initializer_list<const char*>, const char*> cases[] = {
+      {{"--device", "visteon", "--item", "boost"},
+       "visteon has no item 'boost' (quorvan items --device visteon lists them)"},
+      {{"--device", "visteon", "--item", "rpm", "--item", "Rpm:2"}, "item 'rpm' is given twice"},
+      {{"--device", "visteon", "--item", "rpm:x"}, "item 'rpm:x': 'x' is not a number"},
+      {{"--device", "visteon"}, "nothing to watch: give --item NAME"},
+      {{"--device", "mse11", "--all"}, "mse11 has no named items"},
+  };
+  for (const auto& [args, reason] : cases) {
+    std::vector<const char*> argv{"watch", "--port", "1"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    QuorvanCli cli;
+    std::vector<const char*> full{"quorvan"};
+    full.insert(full.end(), argv.begin(), argv.end());
+    std::string message = "accepted";
+    try {
+      cli.parse(static_cast<int>(full.size()), full.data());
+    } catch (const CLI::ParseError& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(reason), std::string::npos) << reason << ": " << message;
+  }
+}
+
+TEST(QuorvanCli, JsonAndCsvAreTakenWhereTheyBelong) {
+  for (const char* command : {"connect", "ident", "faults"}) {
+    QuorvanCli cli;
+    EXPECT_TRUE(parse(cli, {command, "--device", "mbe", "--port", "1", "--json"}).json) << command;
+  }
+  QuorvanCli ports;
+  EXPECT_TRUE(parse(ports, {"ports", "--json"}).json);
+  QuorvanCli items;
+  const CliOptions i = parse(items, {"items", "--device", "ficht"});
+  EXPECT_EQ(i.command, CliCommand::Items);
+  EXPECT_EQ(i.device, ecuFicht);
+  QuorvanCli watch;
+  EXPECT_EQ(
+      parse(watch, {"watch", "--device", "mbe", "--port", "1", "--all", "--csv", "/tmp/x.csv"})
+          .csvFile,
+      std::filesystem::path("/tmp/x.csv"));
+  EXPECT_NE(parseError({"watch", "--device", "mbe", "--port", "1", "--all", "--json"}), "accepted");
+  EXPECT_NE(parseError({"items"}), "accepted");  // which family?
+}
+
 TEST(QuorvanCli, FlashNeedsAnExistingFile) {
   const std::string message =
       parseError({"flash", "--device", "visteon", "--port", "1", "/no/such/image.bin"});
@@ -101,7 +181,7 @@ TEST(QuorvanCli, MissingOrOutOfRangeArgumentsAreRefused) {
       {"connect", "--port", "1"},                                // no device
       {"connect", "--device", "mse10"},                          // no port
       {"connect", "--device", "mse10", "--port", "0"},           // ports count from 1
-      {"watch", "--device", "mse10", "--port", "1"},             // no item
+      {"watch", "--device", "mse11", "--port", "1"},             // no item
       {"command", "--device", "mse10", "--port", "1", "40000"},  // not 16-bit
       {"ports", "--first", "5", "--last", "2"},                  // backwards range
       {"watch", "--device", "mse10", "--port", "1", "--item", "3:1:1:data", "--item",

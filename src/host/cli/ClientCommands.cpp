@@ -31,6 +31,17 @@ void PrintIdentification(EcuClient& client) {
   fmt::print("idCustomer: {}\n", Printable(client.idCustomer()));
 }
 
+nlohmann::json IdentificationJson(EcuClient& client) {
+  return {{"idHardware", Printable(client.idHardware())},
+          {"idSoftware", Printable(client.idSoftware())},
+          {"idCustomer", Printable(client.idCustomer())}};
+}
+
+void PrintJson(const nlohmann::json& document) {
+  fmt::print("{}\n", document.dump());
+  std::fflush(stdout);
+}
+
 void ShowLive(EcuClient& client, std::optional<double> seconds,
               const std::function<std::vector<std::string>()>& drawing) {
   using Clock = std::chrono::steady_clock;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/cli/EcuClient.h"
 #include "host/cli/EcuSession.h"
 #include "host/cli/QuorvanCli.h"
@@ -33,6 +35,10 @@ SessionOptions SessionOptionsFor(const CliOptions& o);
 
 // idHardware, idSoftware and idCustomer, one line each, on standard output.
 void PrintIdentification(EcuClient& client);
+// The same as JSON members (bytes that are no printable ASCII as \xNN).
+nlohmann::json IdentificationJson(EcuClient& client);
+// One JSON document on one line of standard output, written out at once.
+void PrintJson(const nlohmann::json& document);
 
 // Keeps `drawing` on standard output, redrawn in place whenever it changes while the
 // server's signals are handed on, until the time is up or (also without a time) the

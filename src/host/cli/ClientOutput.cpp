@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <stdexcept>
 
+#include "catalog/Catalog.h"
 #include "client/Enums.h"
 #include "host/common/CommandLine.h"
 #include "host/common/Overloaded.h"
@@ -44,15 +47,96 @@ std::string FormatValue(const Variant& value) {
                     value.value);
 }
 
+std::vector<std::string> FaultCodes(std::string_view serverText) {
+  std::vector<std::string> codes;
+  std::size_t start = 0;
+  while (start < serverText.size()) {
+    const std::size_t end = std::min(serverText.find('/', start), serverText.size());
+    if (end > start) codes.push_back(Printable(serverText.substr(start, end - start)));
+    start = end + 1;
+  }
+  return codes;
+}
+
+Reading DataReading(const WatchRequest& request, const Variant& value) {
+  Reading reading{FormatValue(value), std::nullopt, std::nullopt};
+  if (const auto* number = std::get_if<std::int32_t>(&value.value)) {
+    reading.trendValue = *number;
+    if (request.named && catalog::HasUnits(*request.named)) {
+      reading.inUnits = catalog::ValueInUnits(*request.named, *number);
+      reading.trendValue = reading.inUnits;
+    }
+  }
+  return reading;
+}
+
+Reading FlagsReading(std::int32_t flags) {
+  return {fmt::format("0x{:08X}", static_cast<std::uint32_t>(flags)), std::nullopt, std::nullopt};
+}
+
+Reading FaultsReading(const std::string& faults) {
+  return {Printable(faults), std::nullopt, std::nullopt};
+}
+
+std::string ItemLabel(const WatchRequest& request) {
+  if (request.named) return request.named->name;
+  return fmt::format("0x{:08X}", static_cast<std::uint32_t>(request.addr));
+}
+
+std::string UnitsValue(const WatchRequest& request, const Reading& reading) {
+  if (!reading.inUnits || !request.named) return {};
+  return fmt::format("{:.{}f}", *reading.inUnits, request.named->digits);
+}
+
+void Record(WatchRow& row, const Reading& reading) {
+  ++row.updates;
+  const std::string inUnits = UnitsValue(row.request, reading);
+  if (inUnits.empty()) {
+    row.value = reading.raw;
+  } else if (*row.request.named->unit) {
+    row.value = fmt::format("{} {}", inUnits, row.request.named->unit);
+  } else {
+    row.value = inUnits;
+  }
+  if (!reading.trendValue) return;
+  row.trend.push_back(*reading.trendValue);
+  if (row.trend.size() > WatchRow::kTrendLength) row.trend.pop_front();
+}
+
 std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows) {
-  constexpr const char* kLayout = "{:>4}  {:<10}  {:>4}  {:<6}  {:>8}  {}";
+  constexpr const char* kLayout = "{:>4}  {:<16}  {:<6}  {:>7}  {:<14}  {}";
   std::vector<std::string> lines;
-  lines.push_back(fmt::format(kLayout, "Item", "Address", "Size", "Kind", "Updates", "Value"));
+  lines.push_back(fmt::format(kLayout, "Item", "Name", "Kind", "Updates", "Value", "Trend"));
   for (const WatchRow& row : rows) {
-    lines.push_back(
-        fmt::format(kLayout, row.request.item,
-                    fmt::format("0x{:08X}", static_cast<std::uint32_t>(row.request.addr)),
-                    row.request.size, KindName(row.request.kind), row.updates, row.value));
+    lines.push_back(fmt::format(kLayout, row.request.item, ItemLabel(row.request),
+                                KindName(row.request.kind), row.updates, row.value,
+                                Sparkline(row.trend)));
+  }
+  return lines;
+}
+
+std::string Sparkline(const std::deque<double>& values) {
+  static constexpr std::array<const char*, 8> kBars = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+  if (values.empty()) return {};
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  const double span = *high - *low;
+  std::string line;
+  for (const double v : values) {
+    // A flat history sits in the middle: level, neither high nor low.
+    const double share = span > 0 ? (v - *low) / span : 0.5;
+    line += kBars[static_cast<std::size_t>(std::lround(share * (kBars.size() - 1)))];
+  }
+  return line;
+}
+
+std::vector<std::string> ItemsTableLines(std::int32_t device) {
+  constexpr const char* kLayout = "{:<16}  {:<8}  {:>4}  {:<6}  {:<5}  {}";
+  std::vector<std::string> lines;
+  lines.push_back(fmt::format(kLayout, "Name", "Address", "Size", "Kind", "Unit", "Description"));
+  for (const catalog::CatalogItem& item : catalog::ItemsOf(device)) {
+    lines.push_back(fmt::format(kLayout, item.name,
+                                fmt::format("0x{:04X}", static_cast<std::uint32_t>(item.address)),
+                                item.size, KindName(item.kind), item.unit, item.description));
   }
   return lines;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,14 +23,41 @@ std::string Printable(std::string_view bytes);
 // nothing as "-".
 std::string FormatValue(const Variant& value);
 
+// The server's fault list ("0123/0133/") as its codes, each printable.
+std::vector<std::string> FaultCodes(std::string_view serverText);
+
+// One value received for a watched item.
+struct Reading {
+  std::string raw;                   // as the server gave it: a number, hex bytes, fault codes
+  std::optional<double> inUnits;     // a catalog data item's number in its units
+  std::optional<double> trendValue;  // what the trend follows: the value in units, or the number
+};
+Reading DataReading(const WatchRequest& request, const Variant& value);
+Reading FlagsReading(std::int32_t flags);
+Reading FaultsReading(const std::string& faults);
+
+// The catalog name of the item, or its raw address "0x0000010C".
+std::string ItemLabel(const WatchRequest& request);
+// The value in units without the unit ("1724", "0.450"); empty without one.
+std::string UnitsValue(const WatchRequest& request, const Reading& reading);
+
 // One line of the watch table.
 struct WatchRow {
+  static constexpr std::size_t kTrendLength = 20;
   WatchRequest request;
   std::size_t updates = 0;
   std::string value = "-";
+  std::deque<double> trend;  // the last kTrendLength numbers, oldest first
 };
+// Counts the reading, shows it ("1724 rpm" for a catalog item) and adds it to the trend.
+void Record(WatchRow& row, const Reading& reading);
 // A header line and one line per row, columns aligned.
 std::vector<std::string> WatchTableLines(const std::vector<WatchRow>& rows);
+// The values as a bar per value, from the lowest to the highest of them: "▁▃▅█".
+std::string Sparkline(const std::deque<double>& values);
+
+// The family's catalog as a table: a header line and a line per item.
+std::vector<std::string> ItemsTableLines(std::int32_t device);
 
 // Lines kept up to date on a terminal: each drawing replaces the one before it. Where the
 // output is no terminal only the final drawing is printed.

@@ -17,8 +17,8 @@ std::vector<std::string> DemoScreenLines(const DemoScreen& screen) {
       fmt::format("Link: {}", screen.status ? StatusName(*screen.status) : "(no status yet)"));
   lines.push_back(fmt::format(kLayout, "Value", "Reading", "Raw", "Updates"));
   for (const DemoReading& r : screen.readings) {
-    lines.push_back(fmt::format(kLayout, r.channel->name,
-                                r.raw ? FormatPhysical(*r.channel, *r.raw) : "-",
+    lines.push_back(fmt::format(kLayout, r.item->description,
+                                r.raw ? catalog::FormatInUnits(*r.item, *r.raw) : "-",
                                 r.raw ? std::to_string(*r.raw) : "-", r.updates));
   }
   if (!screen.faults) {
@@ -32,13 +32,7 @@ std::vector<std::string> DemoScreenLines(const DemoScreen& screen) {
 }
 
 std::string FaultCodesText(std::string_view serverText) {
-  std::vector<std::string> codes;
-  std::size_t start = 0;
-  while (start < serverText.size()) {
-    const std::size_t end = std::min(serverText.find('/', start), serverText.size());
-    if (end > start) codes.push_back(Printable(serverText.substr(start, end - start)));
-    start = end + 1;
-  }
+  const std::vector<std::string> codes = FaultCodes(serverText);
   return codes.empty() ? "none" : fmt::format("{}", fmt::join(codes, " "));
 }
 

@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "host/common/DemoChannels.h"
+#include "catalog/Catalog.h"
 
 namespace quorvan::host {
 
 struct DemoReading {
-  const DemoChannel* channel = nullptr;
+  const catalog::CatalogItem* item = nullptr;
   std::optional<std::int64_t> raw;  // the last raw reading
   std::size_t updates = 0;
 };

@@ -113,7 +113,10 @@ void EcuSession::awaitOwnServer() {
   if (!lookUntil([] { return false; },
                  [&] { return !NameHasOwner(client_.connection(), kBusName); })) {
     throw SessionError(
-        fmt::format("the server is still busy with another client ('{}')", Printable(name)));
+        fmt::format("the server is still busy with another client ('{}'): try again once it "
+                    "has finished",
+                    Printable(name)),
+        exitcode::kNoServer);
   }
 }
 
@@ -122,7 +125,10 @@ void EcuSession::start() {
   auto& server = client_.proxy();
   if (!server.Ready()) {  // this call also starts the server
     if (!callAndAwait([&] { server.RunTask(true); }, ecuReady) && !server.Ready()) {
-      throw SessionError("the server's comm thread did not start");
+      throw SessionError(
+          "the server's comm thread did not start (run with --debug and see its "
+          "messages in the journal)",
+          exitcode::kNoServer);
     }
   }
   client_.setClientName(options_.clientName);
@@ -140,15 +146,20 @@ void EcuSession::open() {
     // The server traces the system's reason; the port mapping is the same here, so the
     // device it tried can be looked at from this side.
     throw SessionError(
-        fmt::format("the server cannot open port {}: {}", options_.port,
-                    DescribeUnopenedPort(PortsDirectory::fromEnvironment(), options_.port)));
+        fmt::format("the server cannot open port {}: {} (quorvan ports lists the free ones)",
+                    options_.port,
+                    DescribeUnopenedPort(PortsDirectory::fromEnvironment(), options_.port)),
+        exitcode::kNoLink);
   }
   if (up) return;
-  if (Interruption::raised()) throw SessionError("interrupted");
-  throw SessionError(fmt::format(
-      "the link on port {} did not come up within {} s (last status: {})", options_.port,
-      std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count(),
-      seen_ ? StatusName(lastStatus_) : "none"));
+  if (Interruption::raised()) throw SessionError("interrupted", exitcode::kInterrupted);
+  throw SessionError(
+      fmt::format("the link on port {} did not come up within {} s (last status: {}): check the "
+                  "cable, the ignition and --device",
+                  options_.port,
+                  std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count(),
+                  seen_ ? StatusName(lastStatus_) : "none"),
+      exitcode::kNoLink);
 }
 
 void EcuSession::close() {

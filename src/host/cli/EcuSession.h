@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/cli/EcuClient.h"
+#include "host/cli/ExitCodes.h"
 
 namespace quorvan::host {
 
@@ -25,9 +26,15 @@ struct SessionOptions {
   std::chrono::milliseconds timeout{20000};
 };
 
+// A session that cannot go on; exitCode() is what `quorvan` ends with (ExitCodes.h).
 class SessionError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SessionError(const std::string& what, int exitCode = exitcode::kFailed)
+      : std::runtime_error(what), exitCode_(exitCode) {}
+  int exitCode() const { return exitCode_; }
+
+ private:
+  int exitCode_;
 };
 
 class EcuSession {

@@ -3,11 +3,13 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <cctype>
 #include <limits>
 #include <set>
 #include <stdexcept>
 #include <utility>
 
+#include "catalog/Catalog.h"
 #include "client/Enums.h"
 #include "client/WatchTable.h"
 #include "host/common/CommandLine.h"
@@ -94,13 +96,87 @@ WatchRequest ParseWatchItem(const std::string& text) {
   }
 }
 
+bool IsNamedItem(const std::string& text) {
+  return !text.empty() && std::isalpha(static_cast<unsigned char>(text[0])) != 0 &&
+         splitFields(text, ':').size() <= 2;
+}
+
+namespace {
+
+// NAME[:PRIORITY] of the family's catalog, its item number still to be given.
+WatchRequest namedItem(const std::string& text, std::int32_t device) {
+  const std::vector<std::string> f = splitFields(text, ':');
+  const catalog::CatalogItem* item = f.size() <= 2 ? catalog::FindItem(device, f[0]) : nullptr;
+  if (item == nullptr) {
+    throw std::invalid_argument(
+        fmt::format("{} has no item '{}' (quorvan items --device {} lists them)",
+                    DeviceName(device), text, DeviceName(device)));
+  }
+  WatchRequest request{0, item->address, item->size, item->kind, 1, item};
+  if (f.size() == 2) {
+    try {
+      request.priority = static_cast<std::int16_t>(ParseInteger(f[1], 0, 32767));
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument(fmt::format("item '{}': {}", text, e.what()));
+    }
+  }
+  return request;
+}
+
+// Gives the named items the lowest numbers the raw ones leave free.
+void numberItems(std::vector<WatchRequest>& requests) {
+  std::set<std::int16_t> taken;
+  for (const WatchRequest& r : requests) {
+    if (r.item != 0 && !taken.insert(r.item).second) {
+      throw std::invalid_argument(fmt::format("item {} is given twice", r.item));
+    }
+  }
+  std::int16_t next = 1;
+  for (WatchRequest& r : requests) {
+    if (r.item != 0) continue;
+    while (taken.count(next) != 0) ++next;
+    if (next > kWatchTableSize)
+      throw std::invalid_argument("more items than the watch table holds");
+    r.item = next;
+    taken.insert(next);
+  }
+}
+
+}  // namespace
+
+std::vector<WatchRequest> WatchItems(const std::vector<std::string>& texts, bool all,
+                                     std::int32_t device) {
+  std::vector<WatchRequest> requests;
+  std::set<const catalog::CatalogItem*> named;
+  for (const std::string& text : texts) {
+    requests.push_back(IsNamedItem(text) ? namedItem(text, device) : ParseWatchItem(text));
+    if (requests.back().named && !named.insert(requests.back().named).second) {
+      throw std::invalid_argument(
+          fmt::format("item '{}' is given twice", requests.back().named->name));
+    }
+  }
+  if (all) {
+    for (const catalog::CatalogItem& item : catalog::ItemsOf(device)) {
+      if (item.kind == ecuFaults || named.count(&item) != 0) continue;
+      requests.push_back(WatchRequest{0, item.address, item.size, item.kind, 1, &item});
+    }
+  }
+  if (requests.empty()) {
+    throw std::invalid_argument(
+        catalog::ItemsOf(device).empty()
+            ? fmt::format("nothing to watch: {} has no named items; give --item N:ADDR:SIZE:KIND",
+                          DeviceName(device))
+            : fmt::format("nothing to watch: give --item NAME (quorvan items --device {} lists "
+                          "them), --all, or --item N:ADDR:SIZE:KIND",
+                          DeviceName(device)));
+  }
+  numberItems(requests);
+  return requests;
+}
+
 std::int32_t FaultListAddress(std::int32_t device) {
-  constexpr std::int32_t kVisteonFaultList = 0x300;
-  constexpr std::int32_t kMbeFaultBytes = 0x30000;  // current faults and history
-  constexpr std::int32_t kFichtHistoryAndCurrentFaults = 0x30000;
-  if (device == ecuMBE) return kMbeFaultBytes;
-  if (device == ecuFicht) return kFichtHistoryAndCurrentFaults;
-  return device == ecuVisteon ? kVisteonFaultList : 0;
+  const catalog::CatalogItem* faults = catalog::FindItem(device, "faults");
+  return faults ? faults->address : 0;
 }
 
 std::string KindName(std::int32_t kind) {
@@ -119,11 +195,23 @@ QuorvanCli::QuorvanCli()
           "does its work and leaves, and the server ends once its client has gone.",
           "quorvan") {
   app_.footer(
-      "Exit status: 0 when the command has done its work (watch and demo also when Ctrl-C "
-      "ends them); 1 when it failed, with a last line on stderr that says why, among them a "
-      "wait that reached --timeout: for the server, the link, an event, or an answer to a "
-      "call; 130 when Ctrl-C cut a wait short; another non-zero code for a mistake on the "
-      "command line.");
+      "Start here:\n"
+      "  quorvan items --device visteon          the named readings of a family\n"
+      "  quorvan watch --device visteon --port 1 --item rpm --item coolant\n"
+      "  quorvan watch --device visteon --port 1 --all --csv ride.csv --seconds 600\n"
+      "  quorvan ident --device visteon --port 1 --json\n"
+      "  quorvan faults --device visteon --port 1 --json\n"
+      "  quorvan demo                            a simulated controller, no hardware\n"
+      "COMMAND --help shows a command's options.\n\n"
+      "Exit status:\n"
+      "  0    the command did its work (watch and demo also when Ctrl-C ends them)\n"
+      "  1    it failed otherwise, e.g. a wait reached --timeout\n"
+      "  2    a mistake on the command line, or an image file that cannot be flashed\n"
+      "  3    no server: no session bus, or the server is not registered or does not start\n"
+      "  4    no link: the port cannot be opened, or the controller does not answer\n"
+      "  5    the controller refused the request (clear faults, command, flash, ident)\n"
+      "  130  Ctrl-C cut a wait short\n"
+      "Every failure ends with one line on stderr that says what went wrong and what to do.\n");
   app_.require_subcommand(1);
   app_.add_flag("--debug", options_.debug,
                 "Switch the server's DebugMode on (trace lines, trace file, alerts)");
@@ -142,12 +230,27 @@ QuorvanCli::QuorvanCli()
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 
+  addJsonFlag(ports);
+
+  auto* items = addSubcommand(
+      "items",
+      "List the named readings of a family's catalog (no server needed): name, watch-table "
+      "address, size, kind, unit and description. watch --item NAME takes these names",
+      CliCommand::Items);
+  items
+      ->add_option("--device", options_.device,
+                   "The controller family: mse10, mse11, visteon, ficht, mbe, or a number")
+      ->required()
+      ->transform(numberFrom(parseDeviceWide, "DEVICE"));
+  addJsonFlag(items);
+
   auto* connect =
       addSubcommand("connect",
                     "Connect to the controller, print its identification and the link status, and "
                     "leave",
                     CliCommand::Connect);
   addConnectOptions(connect);
+  addJsonFlag(connect);
 
   auto* watch = addSubcommand(
       "watch", "Watch items live: a table of their values, refreshed in place until Ctrl-C",
@@ -155,11 +258,22 @@ QuorvanCli::QuorvanCli()
   addConnectOptions(watch);
   watch
       ->add_option("--item", itemTexts_,
-                   "An item to watch, N:ADDR:SIZE:KIND[:PRIORITY]: item number 1..200, address "
+                   "An item to watch: a name from `quorvan items` (any case), NAME[:PRIORITY], "
+                   "or the raw form N:ADDR:SIZE:KIND[:PRIORITY]: item number 1..200, address "
                    "(decimal or 0x...), size in bytes, kind (faults, flags, data, clear, idle "
-                   "or 0..4), priority (poll every n-th pass; default 1). Repeat for more items")
-      ->required()
-      ->check(AcceptedBy([](const std::string& text) { ParseWatchItem(text); }));
+                   "or 0..4). PRIORITY polls the item every n-th pass (default 1). Repeat for "
+                   "more items")
+      ->check(AcceptedBy([](const std::string& text) {
+        if (!IsNamedItem(text)) ParseWatchItem(text);
+      }));
+  watch->add_flag("--all", allItems_,
+                  "Watch every reading of the family's catalog (its fault lists excepted)");
+  watch
+      ->add_option("--csv", options_.csvFile,
+                   "Log to this file (created or replaced): a row per value received, "
+                   "time_ms (the server's time stamp),item,raw,value (in units),unit; each row "
+                   "is written out as it comes")
+      ->check(CLI::NonexistentPath | CLI::ExistingFile);
   watch->add_option("--seconds", options_.seconds, "Stop after this many seconds")
       ->check(CLI::PositiveNumber);
 
@@ -171,6 +285,7 @@ QuorvanCli::QuorvanCli()
                    "Address of the fault list in the watch table (default 0x300 for visteon, "
                    "0x30000 (current faults and history) for mbe and ficht, 0 otherwise)")
       ->transform(numberFrom(ParseIntegerOf<std::int32_t>, "ADDR"));
+  addJsonFlag(faults);
 
   auto* clear =
       addSubcommand("clear-faults", "Clear the fault codes (ClearFaults)", CliCommand::ClearFaults);
@@ -205,6 +320,7 @@ QuorvanCli::QuorvanCli()
   flash->add_option("FILE", options_.flashFile, "The image file")
       ->required()
       ->check(CLI::ExistingFile);
+  addJsonFlag(flash);
 
   auto* info =
       addSubcommand("info", "Print the server's diagnostic text N (GetInfo)", CliCommand::Info);
@@ -212,11 +328,13 @@ QuorvanCli::QuorvanCli()
   info->add_option("N", options_.infoIndex, "Which text: 1 overview, 2 trace list to file, ...")
       ->required()
       ->transform(numberFrom(ParseIntegerOf<std::int16_t>, "N"));
+  addJsonFlag(info);
 
   auto* ident = addSubcommand(
       "ident", "Print the controller's identification (on mse11 read from its EEPROM first)",
       CliCommand::Ident);
   addConnectOptions(ident);
+  addJsonFlag(ident);
 
   auto* demo = addSubcommand(
       "demo",
@@ -260,16 +378,21 @@ void QuorvanCli::addConnectOptions(CLI::App* sub) {
       ->check(CLI::PositiveNumber);
 }
 
+void QuorvanCli::addJsonFlag(CLI::App* sub) {
+  sub->add_flag("--json", options_.json,
+                "Print JSON instead of text: one document, or one object per line for a "
+                "stream");
+}
+
 void QuorvanCli::parse(int argc, const char* const* argv) {
   options_.device = ecuVisteon;  // the demo's default; the other commands require theirs
   app_.parse(argc, argv);
   options_.items.clear();
-  std::set<std::int16_t> seen;
-  for (const std::string& text : itemTexts_) {
-    options_.items.push_back(ParseWatchItem(text));
-    if (!seen.insert(options_.items.back().item).second) {
-      throw CLI::ValidationError("--item",
-                                 fmt::format("item {} is given twice", options_.items.back().item));
+  if (options_.command == CliCommand::Watch) {
+    try {
+      options_.items = WatchItems(itemTexts_, allItems_, options_.device);
+    } catch (const std::invalid_argument& e) {
+      throw CLI::ValidationError("--item", e.what());
     }
   }
   if (options_.command == CliCommand::Ports && options_.lastPort < options_.firstPort) {

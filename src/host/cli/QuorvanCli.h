@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/Catalog.h"
 #include "kline/VisteonImage.h"
 
 namespace quorvan::host {
@@ -24,16 +25,18 @@ enum class CliCommand {
   Flash,
   Info,
   Ident,
+  Items,
   Demo
 };
 
-// One --item N:ADDR:SIZE:KIND[:PRIORITY].
+// One --item: N:ADDR:SIZE:KIND[:PRIORITY], or NAME[:PRIORITY] of the family's catalog.
 struct WatchRequest {
   std::int16_t item = 0;
   std::int32_t addr = 0;
   std::int16_t size = 0;
   std::int32_t kind = 0;
   std::int16_t priority = 1;
+  const catalog::CatalogItem* named = nullptr;  // the catalog item it was asked by
   bool operator==(const WatchRequest&) const = default;
 };
 
@@ -52,6 +55,8 @@ struct CliOptions {
   std::filesystem::path flashFile;
   std::size_t regionBlocks = kVisteonRegionBlocks;  // flash on visteon
   std::int16_t infoIndex = 0;
+  std::optional<std::filesystem::path> csvFile;  // watch --csv
+  bool json = false;
 };
 
 // Parsers behind the options (with those of host/common/CommandLine.h); they throw
@@ -61,6 +66,15 @@ std::int32_t ParseKind(const std::string& text);
 // N:ADDR:SIZE:KIND[:PRIORITY]; N 1..200, ADDR 32 bits (0x... up to 0xFFFFFFFF), SIZE
 // 0..32767, PRIORITY 0..32767 (default 1).
 WatchRequest ParseWatchItem(const std::string& text);
+// Whether the text is meant as a catalog name (NAME[:PRIORITY]: a letter first, at most
+// two fields) rather than the raw form.
+bool IsNamedItem(const std::string& text);
+// The items of a watch: the raw ones at their numbers, the named ones (NAME[:PRIORITY],
+// any case) and, with `all`, every data and flags item of the family's catalog not
+// named already, numbered from the lowest free number up. Throws std::invalid_argument
+// for an unknown name, an item given twice, or nothing to watch.
+std::vector<WatchRequest> WatchItems(const std::vector<std::string>& texts, bool all,
+                                     std::int32_t device);
 
 // Where the fault list sits in the watch table: 0x300 on Visteon, 0 otherwise.
 std::int32_t FaultListAddress(std::int32_t device);
@@ -82,10 +96,12 @@ class QuorvanCli {
  private:
   CLI::App* addSubcommand(const char* name, const char* description, CliCommand command);
   void addConnectOptions(CLI::App* sub);
+  void addJsonFlag(CLI::App* sub);
 
   CLI::App app_;
   CliOptions options_;
   std::vector<std::string> itemTexts_;
+  bool allItems_ = false;
 };
 
 // The program: parses, runs, and turns every failure into one line on stderr and a

@@ -21,6 +21,7 @@
 #include "host/cli/SessionBusDaemon.h"
 #include "host/common/BusNames.h"
 #include "host/common/CommandLine.h"
+#include "host/common/DemoChannels.h"
 #include "host/common/PublishedPort.h"
 #include "platform/PortsDirectory.h"
 
@@ -150,7 +151,7 @@ class DemoSimulator {
 // Watches every demo value and the fault list; the view follows the server's events.
 void watchEverything(EcuClient& client, std::int32_t device, DemoScreen& screen,
                      ScopedEvents& scoped) {
-  const auto channels = DemoChannels();
+  const auto channels = DemoChannels(device);
   const auto faultItem = static_cast<std::int16_t>(channels.size() + 1);
   EcuEvents& events = *scoped;
   events.newData = [&screen](std::int16_t item, std::int32_t, const Variant& value) {
@@ -168,9 +169,10 @@ void watchEverything(EcuClient& client, std::int32_t device, DemoScreen& screen,
   server.ClearItems();
   for (std::size_t i = 0; i < channels.size(); ++i) {
     const auto item = static_cast<std::int16_t>(i + 1);
-    server.AddItem(item, WatchAddress(channels[i], device), channels[i].size, ecuData);
+    const catalog::CatalogItem& reading = *channels[i].item;
+    server.AddItem(item, reading.address, reading.size, reading.kind);
     server.Watch(item, 1);
-    screen.readings.push_back(DemoReading{&channels[i], std::nullopt, 0});
+    screen.readings.push_back(DemoReading{&reading, std::nullopt, 0});
   }
   server.AddItem(faultItem, FaultListAddress(device), 1, ecuFaults);
   server.Watch(faultItem, kFaultPriority);

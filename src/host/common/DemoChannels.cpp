@@ -1,19 +1,16 @@
 #include "host/common/DemoChannels.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <string_view>
 
 #include "client/Enums.h"
 
 namespace quorvan::host {
 
 namespace {
-
-constexpr std::int32_t kCurrentDataClass = 0x0100;
 
 double wave(double seconds, double period) {
   return std::sin(2 * std::numbers::pi * seconds / period);
@@ -34,35 +31,40 @@ double intakeAir(double s) {
   return 28 + 4 * wave(s, 90);
 }
 
-constexpr std::array<DemoChannel, 4> kChannels = {{
-    {"Engine speed", "rpm", 0x0C, 0x0040, 2, 0.25, 0, engineSpeed},
-    {"Throttle position", "%", 0x11, 0x0042, 1, 100.0 / 255, 0, throttle},
-    {"Coolant temperature", "°C", 0x05, 0x0043, 1, 1, -40, coolant},
-    {"Intake air temperature", "°C", 0x0F, 0x0044, 1, 1, -40, intakeAir},
+struct Course {
+  std::string_view item;
+  double (*course)(double seconds);
+};
+
+constexpr std::array<Course, 4> kCourses = {{
+    {"rpm", engineSpeed},
+    {"throttle", throttle},
+    {"coolant", coolant},
+    {"intake-air", intakeAir},
 }};
 
 }  // namespace
 
-std::span<const DemoChannel> DemoChannels() {
-  return kChannels;
+std::vector<DemoChannel> DemoChannels(std::int32_t device) {
+  std::vector<DemoChannel> channels;
+  for (const Course& c : kCourses) {
+    if (const auto* item = catalog::FindItem(device, c.item)) {
+      channels.push_back({item, c.course});
+    }
+  }
+  return channels;
 }
 
-std::uint32_t RawReading(const DemoChannel& channel, double physical) {
-  const double most = std::pow(256.0, channel.size) - 1;
-  return static_cast<std::uint32_t>(
-      std::clamp(std::round((physical - channel.offset) / channel.scale), 0.0, most));
-}
-
-double PhysicalValue(const DemoChannel& channel, std::int64_t raw) {
-  return static_cast<double>(raw) * channel.scale + channel.offset;
-}
-
-std::string FormatPhysical(const DemoChannel& channel, std::int64_t raw) {
-  return fmt::format("{:.0f} {}", PhysicalValue(channel, raw), channel.unit);
-}
-
-std::int32_t WatchAddress(const DemoChannel& channel, std::int32_t device) {
-  return device == ecuVisteon ? kCurrentDataClass + channel.pid : channel.address;
+std::vector<CatalogReading> SimulatedReadings(std::int32_t device, double seconds) {
+  std::vector<CatalogReading> readings;
+  for (const catalog::CatalogItem& item : catalog::ItemsOf(device)) {
+    if (item.kind != ecuData && item.kind != ecuFlags) continue;
+    const auto* c = std::find_if(kCourses.begin(), kCourses.end(),
+                                 [&](const Course& course) { return course.item == item.name; });
+    const double value = c == kCourses.end() ? item.typical : c->course(seconds);
+    readings.push_back({&item, catalog::RawOf(item, value)});
+  }
+  return readings;
 }
 
 }  // namespace quorvan::host

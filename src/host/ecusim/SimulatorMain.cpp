@@ -59,12 +59,17 @@ bool FixedAt(const std::vector<MemoryValue>& fixed, std::uint16_t address) {
                      [&](const MemoryValue& v) { return v.address == address; });
 }
 
+// Where a catalog item of a memory-read family lives in the controller's memory.
+std::uint16_t memoryAddress(const catalog::CatalogItem& item) {
+  return static_cast<std::uint16_t>(item.address);
+}
+
 // The controller on the vehicle end of the line, set up from the options.
 class SimulatedController {
  public:
   virtual ~SimulatedController() = default;
   // A new reading of one of the drifting values, unless the options fixed that value.
-  virtual void show(const DemoChannel& channel, std::uint32_t raw) = 0;
+  virtual void show(const catalog::CatalogItem& item, std::uint32_t raw) = 0;
   virtual void setExchangeLog(ExchangeLog log) = 0;
 };
 
@@ -78,8 +83,12 @@ class VisteonController final : public SimulatedController {
     if (o.silent) ecu_.injectSilence(sim::visteon::kAnyService, sim::visteon::kForever);
   }
 
-  void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (fixed_.count(channel.pid) == 0) ecu_.setPid(channel.pid, static_cast<std::uint16_t>(raw));
+  // Current data only (0x0100 + PID).
+  void show(const catalog::CatalogItem& item, std::uint32_t raw) override {
+    const auto pid = static_cast<std::uint8_t>(item.address & 0xFF);
+    if ((item.address >> 8) == 1 && fixed_.count(pid) == 0) {
+      ecu_.setPid(pid, static_cast<std::uint16_t>(raw));
+    }
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
@@ -112,8 +121,8 @@ class Mse10Controller final : public SimulatedController {
     if (o.silent) ecu_.setSilent(true);
   }
 
-  void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (!FixedAt(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
+  void show(const catalog::CatalogItem& item, std::uint32_t raw) override {
+    if (!FixedAt(fixed_, memoryAddress(item))) ecu_.storeValue(memoryAddress(item), raw, item.size);
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
@@ -147,9 +156,9 @@ class MbeController final : public SimulatedController {
     if (o.silent) ecu_.injectSilence(sim::mbe::kAnyAddress, sim::mbe::kForever);
   }
 
-  void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (!FixedAt(fixed_, channel.address)) {
-      ecu_.storeValue(channel.address, raw, static_cast<std::size_t>(channel.size));
+  void show(const catalog::CatalogItem& item, std::uint32_t raw) override {
+    if (!FixedAt(fixed_, memoryAddress(item))) {
+      ecu_.storeValue(memoryAddress(item), raw, static_cast<std::size_t>(item.size));
     }
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
@@ -182,8 +191,8 @@ class FichtController final : public SimulatedController {
     if (o.silent) ecu_.injectSilence(sim::ficht::kAnyAddress, sim::ficht::kForever);
   }
 
-  void show(const DemoChannel& channel, std::uint32_t raw) override {
-    if (!FixedAt(fixed_, channel.address)) ecu_.storeValue(channel.address, raw, channel.size);
+  void show(const catalog::CatalogItem& item, std::uint32_t raw) override {
+    if (!FixedAt(fixed_, memoryAddress(item))) ecu_.storeValue(memoryAddress(item), raw, item.size);
   }
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
@@ -216,7 +225,7 @@ class Mse11Controller final : public SimulatedController {
     }
   }
 
-  void show(const DemoChannel& /*channel*/, std::uint32_t /*raw*/) override {}
+  void show(const catalog::CatalogItem& /*item*/, std::uint32_t /*raw*/) override {}
   void setExchangeLog(ExchangeLog log) override { ecu_.setExchangeLog(std::move(log)); }
 
  private:
@@ -238,11 +247,11 @@ std::unique_ptr<SimulatedController> makeController(sim::SimLine& line, const Si
   return std::make_unique<VisteonController>(line, o);
 }
 
-// Lets the demo values drift with time.
+// Holds every catalog reading of the family, and lets the demo values drift with time.
 class Drift {
  public:
-  Drift(MessageLoop& loop, SimulatedController& controller)
-      : loop_(loop), controller_(controller), startUs_(loop.nowUs()) {
+  Drift(MessageLoop& loop, SimulatedController& controller, std::int32_t device)
+      : loop_(loop), controller_(controller), device_(device), startUs_(loop.nowUs()) {
     step();
     timer_.setEnabled(true);
   }
@@ -250,13 +259,14 @@ class Drift {
  private:
   void step() {
     const double seconds = static_cast<double>(loop_.nowUs() - startUs_) / 1e6;
-    for (const DemoChannel& channel : DemoChannels()) {
-      controller_.show(channel, RawReading(channel, channel.course(seconds)));
+    for (const CatalogReading& reading : SimulatedReadings(device_, seconds)) {
+      controller_.show(*reading.item, reading.raw);
     }
   }
 
   MessageLoop& loop_;
   SimulatedController& controller_;
+  std::int32_t device_;
   std::uint64_t startUs_;
   Timer timer_{loop_, [this] { step(); }, kDriftMs};
 };
@@ -338,7 +348,7 @@ int simulate(const SimulatorOptions& o) {
       std::fflush(stdout);
     });
   }
-  Drift drift(loop, *controller);
+  Drift drift(loop, *controller, o.device);
   scheduleUnplug(world, line, o);
 
   fmt::print("{}\n", PublishedPortLine(port.number(), port.link()));
