@@ -57,7 +57,8 @@ auto explained(const std::string& text, Parse parse) {
 
 std::pair<std::uint8_t, std::uint16_t> ParsePidSetting(const std::string& text) {
   const auto [pid, value] = splitOnce(text, '=', "PID=VALUE");
-  return explained(text, [&] {
+  // Captured by name: clang 15 cannot capture structured bindings.
+  return explained(text, [&pid = pid, &value = value] {
     return std::pair{static_cast<std::uint8_t>(parseHex(pid, 0xFF)),
                      static_cast<std::uint16_t>(parseHex(value, 0xFFFF))};
   });
@@ -66,7 +67,7 @@ std::pair<std::uint8_t, std::uint16_t> ParsePidSetting(const std::string& text) 
 MemoryValue ParseMemoryValue(const std::string& text) {
   const auto [where, value] = splitOnce(text, '=', "ADDR:SIZE=V");
   const auto [address, size] = splitOnce(where, ':', "ADDR:SIZE=V");
-  return explained(text, [&] {
+  return explained(text, [&address = address, &size = size, &value = value] {
     MemoryValue v;
     v.address = static_cast<std::uint16_t>(ParseInteger(address, 0, 0xFFFF));
     v.size = static_cast<std::int8_t>(ParseInteger(size, -4, 4));
@@ -92,7 +93,7 @@ std::string ParseFaultCode(const std::string& text, std::size_t bytes) {
 
 BusyAnswers ParseBusyAnswers(const std::string& text) {
   const auto [service, times] = splitOnce(text, ':', "SERVICE:N");
-  return explained(text, [&] {
+  return explained(text, [&service = service, &times = times] {
     return BusyAnswers{static_cast<std::uint8_t>(parseHex(service, 0xFF)),
                        static_cast<int>(ParseInteger(times, 1, kMaxBusyAnswers))};
   });
