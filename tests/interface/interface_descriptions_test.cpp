@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
 
 #include "client/Enums.h"
+#include "support/Regex.h"
 
 namespace quorvan {
 namespace {
