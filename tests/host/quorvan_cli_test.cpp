@@ -116,7 +116,7 @@ TEST(QuorvanCli, AllWatchesEveryReadingOfTheCatalog) {
 }
 
 TEST(QuorvanCli, BadNamedItemsAreRefusedWithWhatToDo) {
-  const std::pair<std::initializer_list<const char*>, const char*> cases[] = {
+  const std::pair<std::vector<const char*>, const char*> cases[] = {
       {{"--device", "visteon", "--item", "boost"},
        "visteon has no item 'boost' (quorvan items --device visteon lists them)"},
       {{"--device", "visteon", "--item", "rpm", "--item", "Rpm:2"}, "item 'rpm' is given twice"},
