@@ -24,12 +24,19 @@ FlashStepScope::~FlashStepScope() {
   f_.flashStepOf = outer_;
 }
 
+namespace {
+// A flash step runs, and the client has made a flash request since it began.
+bool StepOvertaken(const frmCommThread& f) {
+  return f.flashStepOf && *f.flashStepOf != f.flashRequests;
+}
+}  // namespace
+
 bool FlashStepScope::overtaken() const {
-  return f_.flashStepOf && *f_.flashStepOf != f_.flashRequests;
+  return StepOvertaken(f_);
 }
 
 void NotifyFlashStatus(frmCommThread& f, std::int32_t status) {
-  if (f.flashStepOf && *f.flashStepOf != f.flashRequests) {
+  if (StepOvertaken(f)) {
     f.LogIt("### flashStatus " + std::to_string(status) +
             " not notified: the client asked for another flash step meanwhile");
     return;
