@@ -81,7 +81,8 @@ void sendBlockData(frmCommThread& f, VisteonLink& v, const std::string& data) {
   }
 }
 
-// The closing exchanges of a block; false when the controller did not react.
+// The closing exchanges of a block; false when the controller did not react, or refused
+// to check the block: the result the stop request then gets is that of an earlier block.
 bool closeBlock(frmCommThread& f, VisteonLink& v) {
   f.iOverrun = 0;
   f.waits.WaitFor(200);
@@ -91,7 +92,7 @@ bool closeBlock(frmCommThread& f, VisteonLink& v) {
   // Any answer at all, even one cut short, shows the controller took the block.
   if (f.blockBuf.empty() && v.discardedBytes == 0 && f.timeOut && f.iOverrun == 0) return false;
   SendCommand(f, v, v.requests.reqBlockCheckStart);
-  if (f.timeOut) return false;
+  if (!IsPositiveAnswer(f.replyBuffer, v.requests.reqBlockCheckStart)) return false;
   SendCommand(f, v, v.requests.reqBlockCheckStop);
   if (f.timeOut) return false;
   f.LogIt("-- total BlockWrite time was: " + std::to_string(ElapsedMs(f.now(), f.startFlashWrite)) +
@@ -162,11 +163,14 @@ void DoBlockWrite(frmCommThread& f, VisteonLink& v) {
     v.ecuFlashBase += 4;
   } else {
     const auto base = static_cast<std::int32_t>(v.ecuFlashBase);
-    SendCommand(f, v, v.requests.reqDownload + Bytes({(base >> 8) & 0xFF, base & 0xFF, 0x00}));
+    const std::string download =
+        v.requests.reqDownload + Bytes({(base >> 8) & 0xFF, base & 0xFF, 0x00});
+    SendCommand(f, v, download);
+    const bool accepted = IsPositiveAnswer(f.replyBuffer, download);
     v.ecuFlashBase += 4;
     f.LogIt(">> Sending 1 kB data block #" + std::to_string(n) + "...");
     sendBlockData(f, v, f.ecuFlashData);
-    if (!closeBlock(f, v)) {
+    if (!closeBlock(f, v) || !accepted) {
       NotifyFlashStatus(f, flashFailedWrite);
       f.LogIt(std::string("** Block write failed... timeOut=") + BoolText(f.timeOut) +
               "; iOverrun=" + std::to_string(f.iOverrun));

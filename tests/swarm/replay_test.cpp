@@ -43,6 +43,7 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
       {108, "an MSE 1.0 byte sent without waiting for our answer let our echo into a value"},
       {323, "a Visteon erase refused at its start was reported done on an old erase's result"},
       {379, "a block write's verdict answered the FlashInit the client had asked meanwhile"},
+      {823, "a Visteon block the controller refused to take was reported written on an old check"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed({c.seed, std::nullopt});

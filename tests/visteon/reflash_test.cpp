@@ -138,6 +138,29 @@ TEST_F(VisteonReflash, ARefusedEraseFailsTheInitEvenWhenAnOldResultStands) {
   EXPECT_EQ(ecuSim.flash().bytes().substr(0, kBlock), image.substr(0, kBlock));
 }
 
+// A block whose download or block check the controller refuses is not written,
+// whatever the check result it still holds from the block before says.
+TEST_F(VisteonReflash, ARefusedBlockFailsEvenWhenAnOldCheckStands) {
+  ecuSim.loadFlash(std::string(ecuSim.flash().bytes().size(), '\x11'));
+  ASSERT_TRUE(connect());
+  ASSERT_EQ(ecu.FlashInit(), 1024);
+  ASSERT_EQ(flashOutcome(), flashReady);
+  const std::string block(kBlock, '\x5A');
+  const std::vector<std::vector<int>> refusals = {{0x31}, {0x34, 0x31}};
+  std::size_t written = 0;
+  for (const auto& refused : refusals) {
+    SCOPED_TRACE(::testing::PrintToString(refused));
+    ecu.FlashWrite(block);  // a good block leaves a good check result behind
+    ASSERT_EQ(flashOutcome(), flashReady);
+    ++written;
+    for (const int service : refused) ecuSim.injectNegative(service, 0x22);
+    ecu.FlashWrite(block);
+    EXPECT_EQ(flashOutcome(), flashFailedWrite) << traceDump();
+    EXPECT_EQ(ecuSim.flash().bytes().substr(written * kBlock, kBlock), std::string(kBlock, '\xFF'));
+    ++written;
+  }
+}
+
 // The client asks for a new init while a block is still being written: the write's
 // verdict answers nothing it waits for. The only verdict it gets is the init's, after
 // the erase really ran.
