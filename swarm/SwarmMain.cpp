@@ -15,19 +15,24 @@ struct Options {
   std::uint64_t from = 1;
   std::optional<std::uint64_t> seed;
   std::optional<std::uint32_t> minutes;
+  std::optional<std::string> family;
   bool verbose = false;
   bool journal = false;
   bool wire = false;
   std::string traceFile;
 };
 
-void report(const quorvan::swarm::RunResult& r, bool verbose) {
+void report(const quorvan::swarm::RunResult& r, const Options& o) {
+  const bool verbose = o.verbose || o.seed.has_value();
   if (r.violations.empty() && !verbose) return;
   fmt::print("seed {}: {}, {:.1f} simulated minutes, {}\n", r.seed, r.family, r.linkSeconds / 60,
              r.plan);
   fmt::print("  wire digest {:016x}\n", r.digest);
   for (const auto& v : r.violations) fmt::print("  violation {}\n", v);
-  if (!r.violations.empty()) fmt::print("  replay: scripts/swarm --seed {}\n", r.seed);
+  if (!r.violations.empty()) {
+    fmt::print("  replay: scripts/swarm --seed {}{}\n", r.seed,
+               o.family ? " --family " + *o.family : "");
+  }
 }
 
 void writeTrace(const std::string& file, const std::vector<std::string>& lines) {
@@ -56,6 +61,9 @@ int main(int argc, char** argv) {
          "--minutes", o.minutes,
          "Simulated minutes of misbehaviour per seed (default: drawn from the seed, 5 to 30)")
       ->check(CLI::Range(1, 24 * 60));
+  app.add_option("--family", o.family,
+                 "Runs every seed against this family instead of the one the seed draws")
+      ->check(CLI::IsMember(quorvan::swarm::SwarmFamilyNames()));
   app.add_flag("--journal", o.journal,
                "With --seed: print every client call, event and change of the simulated world");
   app.add_flag("--wire", o.wire,
@@ -77,10 +85,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "\rseed %llu ", static_cast<unsigned long long>(seed));
     const bool replay = o.seed.has_value();
     const auto r = quorvan::swarm::RunSeed(
-        {seed, o.minutes, o.journal && replay, replay && !o.traceFile.empty(), o.wire});
+        {seed, o.minutes, o.journal && replay, replay && !o.traceFile.empty(), o.wire, o.family});
     for (const auto& line : r.journal) fmt::print("{}\n", line);
     if (!r.trace.empty()) writeTrace(o.traceFile, r.trace);
-    report(r, o.verbose || o.seed.has_value());
+    report(r, o);
     linkSeconds += r.linkSeconds;
     violations += r.violations.size();
   }

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <functional>
+#include <stdexcept>
 
 #include "Checker.h"
 #include "SwarmClient.h"
@@ -17,11 +18,30 @@ namespace {
 constexpr std::uint32_t kSliceMs = 1000;
 constexpr std::size_t kBlockBufLimit = 64 * 1024;
 
+struct NamedFamily {
+  const char* name;
+  std::int32_t device;
+};
+
+const std::vector<NamedFamily>& Families() {
+  static const std::vector<NamedFamily> families = {{"visteon", ecuVisteon}, {"mse10", ecuMSE10}};
+  return families;
+}
+
+std::int32_t chooseDevice(Rng& rng, const std::optional<std::string>& family) {
+  const std::int32_t drawn = rng.pick(SwarmDevices());
+  if (!family) return drawn;
+  for (const auto& f : Families()) {
+    if (*family == f.name) return f.device;
+  }
+  throw std::invalid_argument("no swarm family is called " + *family);
+}
+
 class SwarmRun {
  public:
   explicit SwarmRun(const RunOptions& o)
       : rng_(o.seed),
-        device_(rng_.pick(SwarmDevices())),
+        device_(chooseDevice(rng_, o.family)),
         family_(MakeSwarmFamily(device_, server_.line(), rng_)),
         checker_(server_.clock, *family_, truth_),
         client_(server_, *family_, truth_, checker_, rng_) {
@@ -274,7 +294,15 @@ std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
 
 std::vector<std::int32_t> SwarmDevices() {
-  return {ecuVisteon, ecuMSE10};
+  std::vector<std::int32_t> devices;
+  for (const auto& f : Families()) devices.push_back(f.device);
+  return devices;
+}
+
+std::vector<std::string> SwarmFamilyNames() {
+  std::vector<std::string> names;
+  for (const auto& f : Families()) names.emplace_back(f.name);
+  return names;
 }
 
 std::unique_ptr<SwarmFamily> MakeSwarmFamily(std::int32_t device, sim::SimLine& line, Rng& rng) {

@@ -15,6 +15,9 @@ struct RunOptions {
   bool journal = false;                  // keep every call, event and change of the world
   bool trace = false;                    // keep the server's on-screen trace at the end
   bool wire = false;                     // with the journal: every byte on the wire
+  // The family to run, by name; by default drawn from the seed. The seed's draw is made
+  // either way, so the rest of the run is the same as when the seed chose this family.
+  std::optional<std::string> family;
 };
 
 struct RunResult {
@@ -29,5 +32,8 @@ struct RunResult {
 };
 
 RunResult RunSeed(const RunOptions& options);
+
+// The names of the families the swarm knows, as RunOptions::family takes them.
+std::vector<std::string> SwarmFamilyNames();
 
 }  // namespace quorvan::swarm
