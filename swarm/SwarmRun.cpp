@@ -13,18 +13,28 @@
 
 namespace quorvan::swarm {
 
+std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
+
 namespace {
 
 constexpr std::uint32_t kSliceMs = 1000;
 constexpr std::size_t kBlockBufLimit = 64 * 1024;
 
+using FamilyMaker = std::unique_ptr<SwarmFamily> (*)(sim::SimLine&, Rng&);
+
 struct NamedFamily {
   const char* name;
   std::int32_t device;
+  FamilyMaker make;
 };
 
+// A seed draws its family from this table by position: a family joins at the end.
 const std::vector<NamedFamily>& Families() {
-  static const std::vector<NamedFamily> families = {{"visteon", ecuVisteon}, {"mse10", ecuMSE10}};
+  static const std::vector<NamedFamily> families = {
+      {"visteon", ecuVisteon, MakeVisteonSwarm},
+      {"mse10", ecuMSE10, MakeMse10Swarm},
+  };
   return families;
 }
 
@@ -290,9 +300,6 @@ class SwarmRun {
 
 }  // namespace
 
-std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
-std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
-
 std::vector<std::int32_t> SwarmDevices() {
   std::vector<std::int32_t> devices;
   for (const auto& f : Families()) devices.push_back(f.device);
@@ -306,8 +313,10 @@ std::vector<std::string> SwarmFamilyNames() {
 }
 
 std::unique_ptr<SwarmFamily> MakeSwarmFamily(std::int32_t device, sim::SimLine& line, Rng& rng) {
-  if (device == ecuMSE10) return MakeMse10Swarm(line, rng);
-  return MakeVisteonSwarm(line, rng);
+  for (const auto& f : Families()) {
+    if (f.device == device) return f.make(line, rng);
+  }
+  throw std::invalid_argument("no swarm family for device " + std::to_string(device));
 }
 
 RunResult RunSeed(const RunOptions& options) {
