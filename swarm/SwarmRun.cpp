@@ -226,10 +226,15 @@ class SwarmRun {
 
   void slice() {
     try {
-      server_.loop.runFor(kSliceMs);
+      server_.runBoundedFor(kSliceMs);
     } catch (const ProcessEnd&) {
       ended_ = true;
       if (!client_.gone()) checker_.violation("the server ended while its client was still there");
+    } catch (const testing::ServerWorld::LoopHeld&) {
+      ended_ = true;
+      checker_.violation(
+          fmt::format("a dispatch held the message loop for more than {} s of virtual time",
+                      testing::ServerWorld::kLongestHoldUs / 1'000'000));
     }
     checkBounds();
     foldWire();
