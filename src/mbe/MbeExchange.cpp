@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint32_t kReplyWaitMs = 200;
 constexpr std::int32_t kPollMs = 10;
+constexpr std::uint32_t kLongestQuietWaitMs = 1000;
 // Two byte times at 4800 bit/s, rounded up: a reply is whole when no byte follows its
 // last expected one for this long (a byte more makes it a reply to something else).
 constexpr std::int32_t kQuietAfterReplyMs = 5;
@@ -28,6 +29,26 @@ void waitForBytes(frmCommThread& f, std::size_t n) {
   if (f.blockBuf.size() != n) return;
   f.waits.SleepMs(kQuietAfterReplyMs);
   f.platform.loop.DoEvents();
+}
+
+// After a failed exchange the module's answer may still be on its way, and an answer
+// has no header that tells whose it is: the next request must not go out before it. The
+// line is left until it has stayed quiet for a whole reply wait; what arrives meanwhile
+// is thrown away. Bounded, so that a stream of noise cannot hold the loop.
+void letLineGoQuiet(frmCommThread& f) {
+  const std::uint32_t start = f.now();
+  std::uint32_t quietSince = start;
+  std::size_t heard = f.blockBuf.size();
+  while (ElapsedMs(f.now(), quietSince) < kReplyWaitMs &&
+         ElapsedMs(f.now(), start) < kLongestQuietWaitMs) {
+    f.waits.SleepMs(kPollMs);
+    f.platform.loop.DoEvents();
+    if (f.blockBuf.size() != heard) {
+      heard = f.blockBuf.size();
+      quietSince = f.now();
+    }
+  }
+  f.blockBuf.clear();
 }
 
 }  // namespace
@@ -76,6 +97,7 @@ void MBEGetReply(frmCommThread& f, std::size_t n) {
     if (f.globals.gMbeRunning) f.StatusNotify(ecuCommOK);
   }
   f.LogIt("<< Got from MBE: " + PktToHex(f.blockBuf) + note);
+  if (f.timeOut) letLineGoQuiet(f);
 }
 
 Variant MBERequestCore(frmCommThread& f, MbeLink& m, std::int32_t address, std::int32_t size) {

@@ -99,7 +99,7 @@ TEST_F(MbeSession, AReplyOfAnotherLengthThanTheItemsFailsTheExchangeAndDeliversN
   watch(1, 0x0100, 10, ecuData);
   watch(2, 0x0200, 2, ecuData);
   events.statuses.clear();
-  runFor(1000);
+  runFor(1600);  // each failed read also waits for the line to go quiet
   EXPECT_TRUE(events.data.empty());
   ASSERT_FALSE(events.statuses.empty());
   EXPECT_EQ(events.statuses.front(), ecuNoCableOrPower);
