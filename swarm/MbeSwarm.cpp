@@ -128,11 +128,13 @@ class MbeSwarm final : public SwarmFamily {
     ecu_.setReplyDelayUs(replyDelayUs_);
   }
 
-  // The watchdog looks every 2 s and wakes a quiet link at its next look; the wake-up
-  // runs the cable tests, waits 0.8 s and reads the identification (0.2 s at most). A
-  // wake-up that meets a module still booting fails and is tried again two seconds on:
-  // three tries fit with room to spare.
-  std::uint32_t recoveryBoundMs() const override { return 12'000; }
+  // The watchdog looks every 2 s and wakes a quiet link at its next look (or after the
+  // read in progress, which holds the next one back for a second when it failed); a
+  // wake-up runs the cable tests, waits 0.8 s and reads the identification (0.2 s), and
+  // one that fails is tried again about three seconds on. The line may still owe up to
+  // three dropped bytes each way and an overrun when the misbehaviour ends, each of which
+  // can spoil one wake-up: five tries fit.
+  std::uint32_t recoveryBoundMs() const override { return 20'000; }
 
  private:
   sim::MbeConfig config(Rng& rng) {

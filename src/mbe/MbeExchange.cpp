@@ -105,7 +105,9 @@ void MBEGetReply(frmCommThread& f, std::size_t n) {
     if (f.globals.gMbeRunning) f.StatusNotify(ecuCommOK);
   }
   f.LogIt("<< Got from MBE: " + PktToHex(f.blockBuf) + note);
-  if (f.timeOut) letLineGoQuiet(f, sentAt);
+  // Only the session's loop sends its next request at once; after the identification
+  // read the next one is a wake-up away and throws away what came meanwhile.
+  if (f.timeOut && f.globals.gMbeRunning) letLineGoQuiet(f, sentAt);
 }
 
 Variant MBERequestCore(frmCommThread& f, MbeLink& m, std::int32_t address, std::int32_t size) {
