@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Noise fails an exchange before the module's answer comes; the answer then arrives
 // while the next read waits. The link has no header that could tell whose answer it is,
-// so it must not be taken for the next read's (swarm seed 2 of the MBE family).
+// so it must not be taken for the next read's (found by the swarm).
 TEST_F(MbeLoop, AnAnswerStillOnItsWayWhenItsExchangeFailedIsNotTakenForTheNextRead) {
   module.storeValue(kCoolant, 0x11, 1);
   module.storeValue(kThrottle, 0x22, 1);
