@@ -90,7 +90,7 @@ void Checker::NewFaults(std::int16_t itemNum, std::int32_t, const std::string& f
   syncFaults();
   const std::uint64_t to = nowUs();
   const std::uint64_t from = to > kReadWindowUs ? to - kReadWindowUs : 0;
-  if (!truth_.faultText.heldDuring(faultCodes, from, to)) {
+  if (!family_.faultTextHeld(faultCodes, truth_.faultText, from, to)) {
     violation(fmt::format("NewFaults({}, \"{}\") is not the controller's list (\"{}\")", itemNum,
                           faultCodes, truth_.faultText.now()));
   }

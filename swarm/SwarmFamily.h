@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "History.h"
 #include "Rng.h"
 #include "sim/SimLine.h"
 
@@ -45,8 +46,17 @@ class SwarmFamily {
   virtual void setFaults(const std::vector<std::string>& codes) = 0;
   virtual std::vector<std::string> faults() const = 0;
   virtual std::string faultText(const std::vector<std::string>& codes) const = 0;
+  // The text delivered is what the controller held while it was read, given the texts
+  // of the lists it held in the window. A list read in one exchange must be one of them.
+  virtual bool faultTextHeld(const std::string& text, const History<std::string>& lists,
+                             std::uint64_t fromUs, std::uint64_t toUs) const {
+    return lists.heldDuring(text, fromUs, toUs);
+  }
 
   virtual std::vector<Misbehaviour> misbehaviours() = 0;
+  // False for a kind of line misbehaviour that no server could tell from a good answer
+  // on this family's link (one whose answers carry no check): the run leaves it out.
+  virtual bool canSee(const std::string& /*lineMisbehaviour*/) const { return true; }
   // Ends every misbehaviour the controller was given.
   virtual void behave() = 0;
 

@@ -15,6 +15,7 @@ namespace quorvan::swarm {
 
 std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeMbeSwarm(sim::SimLine& line, Rng& rng);
 
 namespace {
 
@@ -34,6 +35,7 @@ const std::vector<NamedFamily>& Families() {
   static const std::vector<NamedFamily> families = {
       {"visteon", ecuVisteon, MakeVisteonSwarm},
       {"mse10", ecuMSE10, MakeMse10Swarm},
+      {"mbe", ecuMBE, MakeMbeSwarm},
   };
   return families;
 }
@@ -118,6 +120,7 @@ class SwarmRun {
   // with a mean gap of its own.
   void chooseMisbehaviour() {
     std::vector<Misbehaviour> kinds = lineMisbehaviours();
+    std::erase_if(kinds, [this](const Misbehaviour& k) { return !family_->canSee(k.name); });
     for (auto& k : family_->misbehaviours()) kinds.push_back(std::move(k));
     for (auto& k : kinds) {
       if (!rng_.chance(0.35)) continue;

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::uint32_t kReplyWaitMs = 200;
 constexpr std::int32_t kPollMs = 10;
+// An answer that has not come this long after its request will not come.
+constexpr std::uint32_t kLatestAnswerMs = 1000;
+constexpr std::uint32_t kLongestQuietWaitMs = 3000;
 // Two byte times at 4800 bit/s, rounded up: a reply is whole when no byte follows its
 // last expected one for this long (a byte more makes it a reply to something else).
 constexpr std::int32_t kQuietAfterReplyMs = 5;
@@ -28,6 +31,31 @@ void waitForBytes(frmCommThread& f, std::size_t n) {
   if (f.blockBuf.size() != n) return;
   f.waits.SleepMs(kQuietAfterReplyMs);
   f.platform.loop.DoEvents();
+}
+
+// After a failed exchange the module's answer may still be on its way, and an answer
+// has no header that tells whose it is: taken for the next request's, every answer after
+// it would be one request behind. So the next request waits until a module that answers
+// at all has answered (kLatestAnswerMs after the failed request went out) and the line
+// has then stayed quiet for a whole reply wait; what arrives meanwhile is thrown away.
+// Bounded, so that a stream of noise cannot hold the loop.
+void letLineGoQuiet(frmCommThread& f, std::uint32_t sentAt) {
+  const std::uint32_t start = f.now();
+  std::uint32_t quietSince = start;
+  std::size_t heard = f.blockBuf.size();
+  const auto answerMayCome = [&] {
+    return ElapsedMs(f.now(), sentAt) < kLatestAnswerMs ||
+           ElapsedMs(f.now(), quietSince) < kReplyWaitMs;
+  };
+  while (answerMayCome() && ElapsedMs(f.now(), start) < kLongestQuietWaitMs) {
+    f.waits.SleepMs(kPollMs);
+    f.platform.loop.DoEvents();
+    if (f.blockBuf.size() != heard) {
+      heard = f.blockBuf.size();
+      quietSince = f.now();
+    }
+  }
+  f.blockBuf.clear();
 }
 
 }  // namespace
@@ -55,6 +83,7 @@ void MBESendRead(frmCommThread& f, MbeLink& m, std::int32_t address) {
 }
 
 void MBEGetReply(frmCommThread& f, std::size_t n) {
+  const std::uint32_t sentAt = f.now();
   waitForBytes(f, n);
   const std::size_t count = f.blockBuf.size();
   std::string note;
@@ -76,6 +105,9 @@ void MBEGetReply(frmCommThread& f, std::size_t n) {
     if (f.globals.gMbeRunning) f.StatusNotify(ecuCommOK);
   }
   f.LogIt("<< Got from MBE: " + PktToHex(f.blockBuf) + note);
+  // Only the session's loop sends its next request at once; after the identification
+  // read the next one is a wake-up away and throws away what came meanwhile.
+  if (f.timeOut && f.globals.gMbeRunning) letLineGoQuiet(f, sentAt);
 }
 
 Variant MBERequestCore(frmCommThread& f, MbeLink& m, std::int32_t address, std::int32_t size) {

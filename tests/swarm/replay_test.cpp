@@ -69,6 +69,8 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
        "a block write's verdict answered the FlashInit the client had asked meanwhile"},
       {823, "visteon",
        "a Visteon block the controller refused to take was reported written on an old check"},
+      {6, "mbe", "an MBE answer that came after its read failed was taken for the next read's"},
+      {42, "mbe", "a slow MBE answer put every answer after it one request behind"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed(Seed(c.seed, std::nullopt, c.family));
