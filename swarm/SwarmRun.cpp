@@ -15,6 +15,7 @@ namespace quorvan::swarm {
 
 std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeMse11Swarm(sim::SimLine& line, Rng& rng);
 
 namespace {
 
@@ -34,6 +35,7 @@ const std::vector<NamedFamily>& Families() {
   static const std::vector<NamedFamily> families = {
       {"visteon", ecuVisteon, MakeVisteonSwarm},
       {"mse10", ecuMSE10, MakeMse10Swarm},
+      {"mse11", ecuMSE11, MakeMse11Swarm},
   };
   return families;
 }
@@ -210,12 +212,18 @@ class SwarmRun {
       result_.plan += " (stopped for a post-mortem trace display)";
       return;
     }
-    if (checker_.lastStatus() != ecuCommOK) {
-      checker_.violation(
-          fmt::format("{} ms after the misbehaviour ended the status is {}, not ecuCommOK",
-                      family_->recoveryBoundMs(), checker_.lastStatus()));
+    if (checker_.lastStatus() != family_->settledStatus()) {
+      checker_.violation(fmt::format("{} ms after the misbehaviour ended the status is {}, not {}",
+                                     family_->recoveryBoundMs(), checker_.lastStatus(),
+                                     family_->settledStatus()));
     }
-    for (std::int16_t item : client_.watchedDataItems()) {
+    if (!family_->pollsItems() && checker_.lastIdentUs() < calmUs) {
+      checker_.violation(
+          fmt::format("{} ms after the misbehaviour ended no identification has succeeded",
+                      family_->recoveryBoundMs()));
+    }
+    for (std::int16_t item :
+         family_->pollsItems() ? client_.watchedDataItems() : std::vector<std::int16_t>{}) {
       if (checker_.lastDataUs(item) < calmUs) {
         checker_.violation(
             fmt::format("{} ms after the misbehaviour ended item {} has delivered nothing",
