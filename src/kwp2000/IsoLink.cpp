@@ -177,6 +177,7 @@ bool isoWaitForEchoback(frmCommThread& f, Kwp2000Link& k) {
 }
 
 bool IsoReadReply(frmCommThread& f, Kwp2000Link& k) {
+  k.spoiltReply = false;
   WaitForBytes(f, k, 2);
   if (f.timeOut) {
     consumeInput(f);
@@ -187,6 +188,14 @@ bool IsoReadReply(frmCommThread& f, Kwp2000Link& k) {
   if (f.timeOut) {
     f.LogIt("*** died before receiving full reply, wanted " + std::to_string(layout.total) +
             ", got " + PktToHex(f.blockBuf));
+    consumeInput(f);
+    return false;
+  }
+  const std::string_view frame = std::string_view(f.blockBuf).substr(0, layout.total);
+  if (Checksum8(frame.substr(0, frame.size() - 1)) != byteOf(frame, frame.size() - 1)) {
+    // A byte spoilt on the way: read as it stands, a "not yet" could pass for "done".
+    f.LogIt("*** response with a wrong checksum: " + PktToHex(frame));
+    k.spoiltReply = true;
     consumeInput(f);
     return false;
   }
@@ -238,7 +247,8 @@ std::int32_t IsoSendCommand(frmCommThread& f, Kwp2000Link& k, const std::string&
       echoFailed = !isoWaitForEchoback(f, k);
     }
     const bool read = IsoReadReply(f, k);
-    if (f.timeOut) {
+    if (f.timeOut || k.spoiltReply) {
+      // Nothing the controller said was heard.
       code = 0;
       result = repeatsOnTimeOut(k, request) ? 0 : kIsoNoReply;
     } else if (!read) {
@@ -246,6 +256,8 @@ std::int32_t IsoSendCommand(frmCommThread& f, Kwp2000Link& k, const std::string&
       result = kIsoNoReply;
     } else {
       f.activity = true;  // the controller answered: the link works
+      // A lost cable or power reported earlier is over.
+      if (f.lastEcuStatus == ecuNoCableOrPower) f.StatusNotify(ecuCableDetected);
       code = IsoResponseCode(f.replyBuffer);
       result = IsoResultOf(k, code);
     }

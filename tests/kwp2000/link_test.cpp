@@ -101,7 +101,7 @@ TEST_F(IsoExchange, TheThreeResponseFormatsGiveTheirDataBytes) {
     std::string data;
   };
   const Case cases[] = {
-      {Bytes({0x83, 0xF1, 0x11, 0xC1, 0x8F, 0xEA, 0x9F}), Bytes({0xC1, 0x8F, 0xEA})},
+      {Bytes({0x83, 0xF1, 0x11, 0xC1, 0x8F, 0xEA, 0xBF}), Bytes({0xC1, 0x8F, 0xEA})},
       {framed({0x02, 0x61, 0x05}), Bytes({0x61, 0x05})},
       {framed({0x00, 0x03, 0x63, 0x01, 0x02}), Bytes({0x63, 0x01, 0x02})},
   };
@@ -181,6 +181,25 @@ TEST_F(IsoExchange, AResponseWithoutServiceOrCodeFailsTheExchange) {
     EXPECT_EQ(send(request), kIsoNoReply);
     EXPECT_EQ(sent(request), 1);
   }
+}
+
+// A byte spoilt on the way can turn "not yet" into a positive answer (7F 33 23 into
+// 3F 33 23): a frame whose checksum does not fit says nothing the controller said.
+TEST_F(IsoExchange, AResponseWhoseChecksumDoesNotFitIsNoResponse) {
+  std::string spoilt = framed({0x03, 0x7F, 0x21, 0x23});
+  spoilt[1] = static_cast<char>(0x3F);
+  const std::string request = Bytes({0x21, 0x01});
+  ecuSim.answer(FrameIsoRequest(link(), request, 0), spoilt, 5'000);
+  EXPECT_EQ(send(request), kIsoNoReply);
+  EXPECT_EQ(sent(request), 1);
+  EXPECT_TRUE(form().replyBuffer.empty());
+  // A result request is asked again, as after a time-out, and never taken as done.
+  const std::string result = Bytes({0x33, 0x02});
+  std::string spoiltResult = framed({0x03, 0x7F, 0x33, 0x23});
+  spoiltResult[1] = static_cast<char>(0x3F);
+  ecuSim.answer(FrameIsoRequest(link(), result, 0), spoiltResult, 5'000);
+  EXPECT_EQ(send(result), kIsoNoReply);
+  EXPECT_GE(sent(result), 2);
 }
 
 TEST_F(IsoExchange, UntilTheTimingIsSetBytesGoSixMillisecondsApart) {

@@ -100,6 +100,20 @@ TEST_F(Session, AnIdentWithoutAnswersGivesFailedPrepAndUnknownIds) {
   EXPECT_FALSE(form().tmrSampleRate.Enabled());  // the client's next request enables it
 }
 
+// A lost cable is reported when the echo stays away; once the controller answers
+// again the client must not be left believing it.
+TEST_F(Session, AControllerThatAnswersAgainTakesBackALostCable) {
+  ASSERT_TRUE(connect());
+  line().setPlugged(false);
+  ecu.FlashIdent();
+  EXPECT_EQ(flashOutcome(), flashFailedPrep);
+  EXPECT_EQ(events.statuses.back(), ecuNoCableOrPower);
+  line().setPlugged(true);
+  ecu.FlashIdent();
+  EXPECT_EQ(flashOutcome(), flashReady) << traceDump();
+  EXPECT_EQ(events.statuses.back(), ecuCableDetected);
+}
+
 // A block that is not the chunk the image needs next is never sent nor reported written.
 TEST_F(Session, ABlockThatDoesNotFitTheImageIsRefused) {
   ASSERT_TRUE(connect());
