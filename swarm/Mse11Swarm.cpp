@@ -110,8 +110,12 @@ class Mse11Swarm final : public SwarmFamily {
     return std::to_string(hardware_) + "/Worked/" + customer_;
   }
   // The link wakes only for a client's flash request: between requests the
-  // initialisation leaves it waiting at ecuInitializing.
-  std::int32_t settledStatus() const override { return ecuInitializing; }
+  // initialisation leaves it waiting at ecuInitializing, and a controller that answers
+  // after a lost cable was reported is ecuCableDetected. ecuCommOK is never reported on
+  // this path.
+  bool settled(std::int32_t status) const override {
+    return status == ecuInitializing || status == ecuCableDetected;
+  }
 
   // The flash step under way when the misbehaviour ends finishes within the exchange's
   // repeat limit (15 s); the abort's re-initialisation then takes a second or two, and

@@ -9,6 +9,7 @@ namespace quorvan::swarm {
 namespace {
 constexpr std::int16_t kItems = 5;  // client item numbers 1..kItems
 constexpr std::uint64_t kFlashPollUs = 100'000;
+constexpr std::uint64_t kIdentRetryUs = 1'000'000;
 // A client gives up on a reflash step that stays busy this long (an erase takes 20 s).
 constexpr std::uint64_t kFlashStepPatienceUs = 60'000'000;
 const char* const kCaption = "Swarm";
@@ -202,14 +203,30 @@ void SwarmClient::identify() {
   server_.ecu.FlashIdent();
 }
 
-// An identification asked while the server still holds another flash request would
-// replace that request: it waits until the server is idle.
+// An identification asked while the server still holds the abort would replace it: it
+// waits until the server is idle.
 void SwarmClient::identifyWhenIdle() {
   if (server_.ecu.FlashStatus() != flashIdle) {
     call(server_.clock.nowUs() + kFlashPollUs, [this] { identifyWhenIdle(); });
     return;
   }
+  proveByIdent();
+}
+
+// Identifies the controller, and again a while after each failure (a byte the line
+// spoilt just before the calm may still fail one), until it succeeds.
+void SwarmClient::proveByIdent() {
   identify();
+  call(server_.clock.nowUs() + kFlashPollUs, [this] { followIdent(); });
+}
+
+void SwarmClient::followIdent() {
+  const std::int32_t status = server_.ecu.FlashStatus();
+  if (status == flashBusy) {
+    call(server_.clock.nowUs() + kFlashPollUs, [this] { followIdent(); });
+  } else if (status != flashReady) {
+    call(server_.clock.nowUs() + kIdentRetryUs, [this] { proveByIdent(); });
+  }
 }
 
 void SwarmClient::leave() {

@@ -61,6 +61,8 @@ class SwarmClient {
   void endFlash(bool abort);
   void identify();
   void identifyWhenIdle();
+  void proveByIdent();
+  void followIdent();
   void leave();
 
   testing::ServerWorld& server_;

@@ -91,8 +91,8 @@ class SwarmFamily {
   // The identity the server must report after a FlashIdent: idHardware, idSoftware and
   // idCustomer joined by "/" (empty: the family has no FlashIdent).
   virtual std::string identity() const { return {}; }
-  // The status a working link settles at once the misbehaviour ended.
-  virtual std::int32_t settledStatus() const { return ecuCommOK; }
+  // The status is one a working link settles at once the misbehaviour ended.
+  virtual bool settled(std::int32_t status) const { return status == ecuCommOK; }
 
   // From the end of the misbehaviour: the link is back at its settled status and every
   // watched item has delivered a value (or the identification succeeded) within this time.
