@@ -257,7 +257,9 @@ std::string ReadEcuMemory(frmCommThread& f, Kwp2000Link& k, std::uint8_t lowAddr
   const std::string request = k.requests.reqReadMem + Bytes({lowAddress, length});
   for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
     const std::int32_t r = IsoSendCommand(f, k, request);
-    if (r == kIsoPositive && !f.timeOut && !k.gNegReply) return f.replyBuffer.substr(1);
+    // An answer of another length than asked is another read's.
+    const bool asked = f.replyBuffer.size() == std::size_t{length} + 1;
+    if (r == kIsoPositive && !f.timeOut && !k.gNegReply && asked) return f.replyBuffer.substr(1);
     f.replyBuffer = std::string("!") + kReadFailed;
     if (attempt < kReadAttempts) f.waits.SpinMsYield(kReadRetryMs);
   }
