@@ -69,6 +69,9 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
        "a block write's verdict answered the FlashInit the client had asked meanwhile"},
       {823, "visteon",
        "a Visteon block the controller refused to take was reported written on an old check"},
+      {16, "mse11", "a spoilt MSE 1.1 'not yet' to the erase result was taken as done"},
+      {91, "mse11", "an MSE 1.1 link that answered again stayed at ecuNoCableOrPower"},
+      {242, "mse11", "a late MSE 1.1 seed answer was taken for the key's acceptance"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed(Seed(c.seed, std::nullopt, c.family));
