@@ -4,7 +4,6 @@
 
 #include "SwarmFamily.h"
 #include "client/Enums.h"
-#include "kline/FaultCodes.h"
 #include "kline/Mse11Image.h"
 #include "sim/Mse11Ecu.h"
 
@@ -53,9 +52,7 @@ class Mse11Swarm final : public SwarmFamily {
   void setFaults(const std::vector<std::string>& codes) override { faults_ = codes; }
   std::vector<std::string> faults() const override { return faults_; }
   std::string faultText(const std::vector<std::string>& codes) const override {
-    std::string text;
-    for (const auto& c : codes) text += GetOneFaultCode(c) + "/";
-    return text;
+    return TwoByteFaultText(codes);
   }
 
   std::vector<Misbehaviour> misbehaviours() override {

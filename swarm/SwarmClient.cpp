@@ -174,7 +174,7 @@ void SwarmClient::flashNextStep() {
     return;
   }
   if (s.nextBlock < s.writes.size()) {
-    const SwarmFamily::FlashWrite& w = s.writes[s.nextBlock];
+    const FlashWrite& w = s.writes[s.nextBlock];
     checker_.flashStep = FlashStep{FlashStep::Kind::Write, s.nextBlock, w.data, w.offset};
     ++s.nextBlock;
     s.stepStartUs = server_.clock.nowUs();

@@ -41,7 +41,7 @@ class SwarmClient {
   struct FlashSession {
     std::string image;
     std::size_t nextBlock = 0;
-    std::vector<SwarmFamily::FlashWrite> writes;
+    std::vector<FlashWrite> writes;
     std::uint64_t stepStartUs = 0;  // when the step being waited for was asked
   };
 

@@ -10,6 +10,7 @@
 
 #include "Rng.h"
 #include "client/Enums.h"
+#include "kline/FaultCodes.h"
 #include "sim/SimLine.h"
 
 namespace quorvan::swarm {
@@ -27,6 +28,12 @@ struct ItemSlot {
 struct Misbehaviour {
   std::string name;
   std::function<void(Rng&)> inject;
+};
+
+// One FlashWrite call: the block and where it lands in the flash.
+struct FlashWrite {
+  std::size_t offset = 0;
+  std::string data;
 };
 
 class SwarmFamily {
@@ -61,11 +68,6 @@ class SwarmFamily {
   virtual std::size_t flashBytes() const { return 0; }
   virtual std::string flash() const { return {}; }
   virtual bool erasing() const { return false; }
-  // One FlashWrite call: the block and where it lands in the flash.
-  struct FlashWrite {
-    std::size_t offset = 0;
-    std::string data;
-  };
   // How an image goes to the server: by default whole blocks of the size FlashInit
   // returned, no partial block.
   virtual std::vector<FlashWrite> flashWrites(const std::string& image,
@@ -98,6 +100,13 @@ class SwarmFamily {
   // watched item has delivered a value (or the identification succeeded) within this time.
   virtual std::uint32_t recoveryBoundMs() const = 0;
 };
+
+// The text a client receives for a list of two-byte fault codes.
+inline std::string TwoByteFaultText(const std::vector<std::string>& codes) {
+  std::string text;
+  for (const auto& c : codes) text += GetOneFaultCode(c) + "/";
+  return text;
+}
 
 // The families the swarm knows, by device value.
 std::vector<std::int32_t> SwarmDevices();
