@@ -114,6 +114,26 @@ TEST_F(Session, AControllerThatAnswersAgainTakesBackALostCable) {
   EXPECT_EQ(events.statuses.back(), ecuCableDetected);
 }
 
+// A step that cannot even start (the port was closed under it) still answers the
+// client's request: left at flashBusy, the client would wait for ever.
+TEST_F(Session, AStepThatBlowsUpReportsItsFailure) {
+  struct Case {
+    std::function<void()> ask;
+    std::int32_t verdict;
+  };
+  const Case cases[] = {
+      {[this] { ecu.FlashIdent(); }, flashFailedPrep},
+      {[this] { ecu.FlashInit(); }, flashFailedPrep},
+      {[this] { ecu.FlashVerify(1); }, flashFailedVerify},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(connect());
+    ecu.InitComm(-1);
+    c.ask();
+    EXPECT_EQ(flashOutcome(10'000), c.verdict) << traceDump();
+  }
+}
+
 // A block that is not the chunk the image needs next is never sent nor reported written.
 TEST_F(Session, ABlockThatDoesNotFitTheImageIsRefused) {
   ASSERT_TRUE(connect());
