@@ -95,7 +95,7 @@ std::string FrameIsoRequest(const Kwp2000Link& k, const std::string& request,
 }
 
 IsoReplyLayout ReplyLayout(std::string_view firstBytes) {
-  const std::uint8_t format = byteOf(firstBytes, 0);
+  const std::uint8_t format = firstBytes.empty() ? 0 : byteOf(firstBytes, 0);
   if (format == 0x00) {
     const std::size_t length = firstBytes.size() > 1 ? byteOf(firstBytes, 1) : 0;
     return {length + 3, 2};
@@ -208,6 +208,14 @@ bool IsoReadReply(frmCommThread& f, Kwp2000Link& k) {
   if (f.timeOut) {
     f.LogIt("*** died before receiving full reply, wanted " + std::to_string(layout.total) +
             ", got " + PktToHex(f.blockBuf));
+    consumeInput(f);
+    return false;
+  }
+  if (f.blockBuf.size() < layout.total) {
+    // Bytes lost to an overrun were not waited for: what is there is not the frame.
+    f.LogIt("*** reply short of bytes lost to an overrun, wanted " + std::to_string(layout.total) +
+            ", got " + PktToHex(f.blockBuf));
+    k.spoiltReply = true;
     consumeInput(f);
     return false;
   }

@@ -202,6 +202,20 @@ TEST_F(IsoExchange, AResponseWhoseChecksumDoesNotFitIsNoResponse) {
   EXPECT_GE(sent(result), 2);
 }
 
+// Bytes lost to an overrun are not waited for; a frame that lacks them cannot be read:
+// its data would be other bytes than the controller's.
+TEST_F(IsoExchange, AResponseThatLostBytesToAnOverrunIsNoResponse) {
+  for (const int lost : {2, 7}) {
+    SCOPED_TRACE(lost);
+    const std::string request = Bytes({0x21, 0x03});
+    ecuSim.answer(FrameIsoRequest(link(), request, 0), framed({0x02, 0x61, 0x03}), 5'000);
+    form().iOverrun = lost;
+    EXPECT_EQ(send(request), kIsoNoReply);
+    EXPECT_TRUE(form().replyBuffer.empty());
+    runFor(100);
+  }
+}
+
 // A late answer to the request before arrives while the next one waits: it answers
 // another service, or the same service for another sub-function, and is not this
 // request's answer (a late seed taken for the key's acceptance unlocked nothing).
