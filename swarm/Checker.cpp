@@ -20,6 +20,8 @@ std::string flashStepName(const FlashStep& step) {
       return fmt::format("FlashWrite of block {}", step.block);
     case FlashStep::Kind::Verify:
       return "FlashVerify";
+    case FlashStep::Kind::Ident:
+      return "FlashIdent";
   }
   return "?";
 }
@@ -130,11 +132,14 @@ void Checker::checkFlashReady() {
              std::all_of(flash.begin(), flash.end(), [](char c) { return c == '\xFF'; });
       break;
     case FlashStep::Kind::Write:
-      done = flash.compare(flashStep->block * flashStep->data.size(), flashStep->data.size(),
-                           flashStep->data) == 0;
+      done = flash.compare(flashStep->offset, flashStep->data.size(), flashStep->data) == 0;
       break;
     case FlashStep::Kind::Verify:
       done = flash == flashStep->data;
+      break;
+    case FlashStep::Kind::Ident:
+      done = serverIdentity && serverIdentity() == family_.identity();
+      if (done) lastIdentUs_ = nowUs();
       break;
   }
   if (!done)

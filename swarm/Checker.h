@@ -18,9 +18,10 @@ namespace quorvan::swarm {
 
 // The reflash step whose outcome the client waits for.
 struct FlashStep {
-  enum class Kind { Init, Write, Verify } kind = Kind::Init;
+  enum class Kind { Init, Write, Verify, Ident } kind = Kind::Init;
   std::size_t block = 0;
-  std::string data;  // Write: the block; Verify: the whole image
+  std::string data;        // Write: the block; Verify: the whole image
+  std::size_t offset = 0;  // Write: where the block lands in the flash
 };
 
 class Checker final : public __clsBoschECU {
@@ -53,6 +54,8 @@ class Checker final : public __clsBoschECU {
   std::optional<FlashStep> flashStep;
   // Called before the first violation is noted, while the server is as it broke the rule.
   std::function<void()> onFirstViolation;
+  // The identity the server holds now, in the form of SwarmFamily::identity().
+  std::function<std::string()> serverIdentity;
   // A command asked for; commands asked before the last one completed are one request
   // (the server holds one), so the earliest counts.
   void commandAsked(std::uint64_t us) {
@@ -63,6 +66,8 @@ class Checker final : public __clsBoschECU {
   const std::vector<std::string>& violations() const { return violations_; }
   std::int32_t lastStatus() const { return lastStatus_; }
   std::uint64_t lastDataUs(std::int16_t item) const;
+  // When an identification last reported flashReady (0: never).
+  std::uint64_t lastIdentUs() const { return lastIdentUs_; }
 
  private:
   std::uint64_t nowUs() { return clock_.nowUs(); }
@@ -77,6 +82,7 @@ class Checker final : public __clsBoschECU {
   std::vector<std::string> violations_;
   std::uint64_t commandAskedUs_ = 0;
   bool commandPending_ = false;
+  std::uint64_t lastIdentUs_ = 0;
   bool keepJournal_ = false;
   std::vector<std::string> journal_;
 };

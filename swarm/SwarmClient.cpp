@@ -9,15 +9,10 @@ namespace quorvan::swarm {
 namespace {
 constexpr std::int16_t kItems = 5;  // client item numbers 1..kItems
 constexpr std::uint64_t kFlashPollUs = 100'000;
+constexpr std::uint64_t kIdentRetryUs = 1'000'000;
 // A client gives up on a reflash step that stays busy this long (an erase takes 20 s).
 constexpr std::uint64_t kFlashStepPatienceUs = 60'000'000;
 const char* const kCaption = "Swarm";
-
-std::uint16_t Sum16(const std::string& bytes) {
-  unsigned sum = 0;
-  for (char c : bytes) sum = (sum + static_cast<unsigned char>(c)) & 0xFFFF;
-  return static_cast<std::uint16_t>(sum);
-}
 }  // namespace
 
 SwarmClient::SwarmClient(testing::ServerWorld& server, SwarmFamily& family, Truth& truth,
@@ -25,6 +20,10 @@ SwarmClient::SwarmClient(testing::ServerWorld& server, SwarmFamily& family, Trut
     : server_(server), family_(family), truth_(truth), checker_(checker), rng_(rng) {
   meanGapMs_ = static_cast<double>(rng_.between(300, 8000));
   leaveChance_ = rng_.chance(0.1) ? 0.01 : 0.0;
+  checker_.serverIdentity = [this] {
+    return server_.ecu.idHardware() + "/" + server_.ecu.idSoftware() + "/" +
+           server_.ecu.idCustomer();
+  };
 }
 
 void SwarmClient::call(std::uint64_t atUs, std::function<void()> fn) {
@@ -81,6 +80,8 @@ void SwarmClient::act() {
     startFlash();
   } else if (roll < 81 && flash_) {
     endFlash(true);
+  } else if (roll >= 81 && roll < 86 && !flash_ && !family_.identity().empty()) {
+    identify();
   } else if (rng_.chance(leaveChance_)) {
     leave();
     return;
@@ -145,7 +146,8 @@ void SwarmClient::startFlash() {
   checker_.flashStep = FlashStep{FlashStep::Kind::Init, 0, {}};
   checker_.journal("client: FlashInit");
   flash_->stepStartUs = server_.clock.nowUs();
-  flash_->blockSize = static_cast<std::size_t>(server_.ecu.FlashInit());
+  const auto blockSize = static_cast<std::size_t>(server_.ecu.FlashInit());
+  flash_->writes = family_.flashWrites(flash_->image, blockSize);
   call(server_.clock.nowUs() + kFlashPollUs, [this] { followFlash(); });
 }
 
@@ -167,23 +169,22 @@ void SwarmClient::followFlash() {
 
 void SwarmClient::flashNextStep() {
   FlashSession& s = *flash_;
-  const std::size_t blocks = s.blockSize == 0 ? 0 : s.image.size() / s.blockSize;
   if (checker_.flashStep && checker_.flashStep->kind == FlashStep::Kind::Verify) {
     endFlash(false);
     return;
   }
-  if (s.nextBlock < blocks) {
-    const std::string block = s.image.substr(s.nextBlock * s.blockSize, s.blockSize);
-    checker_.flashStep = FlashStep{FlashStep::Kind::Write, s.nextBlock, block};
+  if (s.nextBlock < s.writes.size()) {
+    const FlashWrite& w = s.writes[s.nextBlock];
+    checker_.flashStep = FlashStep{FlashStep::Kind::Write, s.nextBlock, w.data, w.offset};
     ++s.nextBlock;
     s.stepStartUs = server_.clock.nowUs();
     checker_.journal(fmt::format("client: FlashWrite(block {})", s.nextBlock - 1));
-    server_.ecu.FlashWrite(block);
+    server_.ecu.FlashWrite(w.data);
   } else {
     checker_.flashStep = FlashStep{FlashStep::Kind::Verify, 0, s.image};
     checker_.journal("client: FlashVerify");
     s.stepStartUs = server_.clock.nowUs();
-    server_.ecu.FlashVerify(Sum16(s.image));
+    server_.ecu.FlashVerify(family_.verifySum(s.image));
   }
   call(server_.clock.nowUs() + kFlashPollUs, [this] { followFlash(); });
 }
@@ -194,6 +195,38 @@ void SwarmClient::endFlash(bool abort) {
     server_.ecu.FlashAbort();
   }
   flash_.reset();
+}
+
+void SwarmClient::identify() {
+  checker_.flashStep = FlashStep{FlashStep::Kind::Ident, 0, {}};
+  checker_.journal("client: FlashIdent");
+  server_.ecu.FlashIdent();
+}
+
+// An identification asked while the server still holds the abort would replace it: it
+// waits until the server is idle.
+void SwarmClient::identifyWhenIdle() {
+  if (server_.ecu.FlashStatus() != flashIdle) {
+    call(server_.clock.nowUs() + kFlashPollUs, [this] { identifyWhenIdle(); });
+    return;
+  }
+  proveByIdent();
+}
+
+// Identifies the controller, and again a while after each failure (a byte the line
+// spoilt just before the calm may still fail one), until it succeeds.
+void SwarmClient::proveByIdent() {
+  identify();
+  call(server_.clock.nowUs() + kFlashPollUs, [this] { followIdent(); });
+}
+
+void SwarmClient::followIdent() {
+  const std::int32_t status = server_.ecu.FlashStatus();
+  if (status == flashBusy) {
+    call(server_.clock.nowUs() + kFlashPollUs, [this] { followIdent(); });
+  } else if (status != flashReady) {
+    call(server_.clock.nowUs() + kIdentRetryUs, [this] { proveByIdent(); });
+  }
 }
 
 void SwarmClient::leave() {
@@ -211,6 +244,7 @@ void SwarmClient::settle() {
   }
   if (!linkOpen_) openLink();
   watchSomething();
+  if (!family_.pollsItems()) identifyWhenIdle();
 }
 
 }  // namespace quorvan::swarm

@@ -41,7 +41,7 @@ class SwarmClient {
   struct FlashSession {
     std::string image;
     std::size_t nextBlock = 0;
-    std::size_t blockSize = 0;
+    std::vector<FlashWrite> writes;
     std::uint64_t stepStartUs = 0;  // when the step being waited for was asked
   };
 
@@ -59,6 +59,10 @@ class SwarmClient {
   void followFlash();
   void flashNextStep();
   void endFlash(bool abort);
+  void identify();
+  void identifyWhenIdle();
+  void proveByIdent();
+  void followIdent();
   void leave();
 
   testing::ServerWorld& server_;

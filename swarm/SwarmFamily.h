@@ -10,6 +10,8 @@
 
 #include "History.h"
 #include "Rng.h"
+#include "client/Enums.h"
+#include "kline/FaultCodes.h"
 #include "sim/SimLine.h"
 
 namespace quorvan::swarm {
@@ -27,6 +29,12 @@ struct ItemSlot {
 struct Misbehaviour {
   std::string name;
   std::function<void(Rng&)> inject;
+};
+
+// One FlashWrite call: the block and where it lands in the flash.
+struct FlashWrite {
+  std::size_t offset = 0;
+  std::string data;
 };
 
 class SwarmFamily {
@@ -70,11 +78,45 @@ class SwarmFamily {
   virtual std::size_t flashBytes() const { return 0; }
   virtual std::string flash() const { return {}; }
   virtual bool erasing() const { return false; }
+  // How an image goes to the server: by default whole blocks of the size FlashInit
+  // returned, no partial block.
+  virtual std::vector<FlashWrite> flashWrites(const std::string& image,
+                                              std::size_t blockSize) const {
+    std::vector<FlashWrite> writes;
+    const std::size_t blocks = blockSize == 0 ? 0 : image.size() / blockSize;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      writes.push_back({b * blockSize, image.substr(b * blockSize, blockSize)});
+    }
+    return writes;
+  }
+  // The FlashVerify target of an image: by default its 16-bit byte sum.
+  virtual std::int32_t verifySum(const std::string& image) const {
+    unsigned sum = 0;
+    for (char c : image) sum = (sum + static_cast<unsigned char>(c)) & 0xFFFF;
+    return static_cast<std::int32_t>(sum);
+  }
 
-  // From the end of the misbehaviour: the link is back at ecuCommOK and every watched
-  // item has delivered a value within this time.
+  // A family whose server path polls no items: a working link is shown by an
+  // identification (FlashIdent) asked once the misbehaviour ended, which must return the
+  // controller's identity, instead of by items delivering.
+  virtual bool pollsItems() const { return true; }
+  // The identity the server must report after a FlashIdent: idHardware, idSoftware and
+  // idCustomer joined by "/" (empty: the family has no FlashIdent).
+  virtual std::string identity() const { return {}; }
+  // The status is one a working link settles at once the misbehaviour ended.
+  virtual bool settled(std::int32_t status) const { return status == ecuCommOK; }
+
+  // From the end of the misbehaviour: the link is back at its settled status and every
+  // watched item has delivered a value (or the identification succeeded) within this time.
   virtual std::uint32_t recoveryBoundMs() const = 0;
 };
+
+// The text a client receives for a list of two-byte fault codes.
+inline std::string TwoByteFaultText(const std::vector<std::string>& codes) {
+  std::string text;
+  for (const auto& c : codes) text += GetOneFaultCode(c) + "/";
+  return text;
+}
 
 // The families the swarm knows, by device value.
 std::vector<std::int32_t> SwarmDevices();

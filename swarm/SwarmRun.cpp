@@ -15,6 +15,7 @@ namespace quorvan::swarm {
 
 std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeMse11Swarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMbeSwarm(sim::SimLine& line, Rng& rng);
 
 namespace {
@@ -35,6 +36,7 @@ const std::vector<NamedFamily>& Families() {
   static const std::vector<NamedFamily> families = {
       {"visteon", ecuVisteon, MakeVisteonSwarm},
       {"mse10", ecuMSE10, MakeMse10Swarm},
+      {"mse11", ecuMSE11, MakeMse11Swarm},
       {"mbe", ecuMBE, MakeMbeSwarm},
   };
   return families;
@@ -213,12 +215,18 @@ class SwarmRun {
       result_.plan += " (stopped for a post-mortem trace display)";
       return;
     }
-    if (checker_.lastStatus() != ecuCommOK) {
+    if (!family_->settled(checker_.lastStatus())) {
       checker_.violation(
-          fmt::format("{} ms after the misbehaviour ended the status is {}, not ecuCommOK",
+          fmt::format("{} ms after the misbehaviour ended the status is {}, not a working link's",
                       family_->recoveryBoundMs(), checker_.lastStatus()));
     }
-    for (std::int16_t item : client_.watchedDataItems()) {
+    if (!family_->pollsItems() && checker_.lastIdentUs() < calmUs) {
+      checker_.violation(
+          fmt::format("{} ms after the misbehaviour ended no identification has succeeded",
+                      family_->recoveryBoundMs()));
+    }
+    for (std::int16_t item :
+         family_->pollsItems() ? client_.watchedDataItems() : std::vector<std::int16_t>{}) {
       if (checker_.lastDataUs(item) < calmUs) {
         checker_.violation(
             fmt::format("{} ms after the misbehaviour ended item {} has delivered nothing",

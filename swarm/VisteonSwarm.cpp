@@ -6,7 +6,6 @@
 
 #include "SwarmFamily.h"
 #include "client/Enums.h"
-#include "kline/FaultCodes.h"
 #include "sim/VisteonEcu.h"
 
 namespace quorvan::swarm {
@@ -64,9 +63,7 @@ class VisteonSwarm final : public SwarmFamily {
     return codes;
   }
   std::string faultText(const std::vector<std::string>& codes) const override {
-    std::string text;
-    for (const auto& c : codes) text += GetOneFaultCode(c) + "/";
-    return text;
+    return TwoByteFaultText(codes);
   }
 
   std::vector<Misbehaviour> misbehaviours() override {

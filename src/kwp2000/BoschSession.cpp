@@ -158,6 +158,26 @@ bool transferChunk(frmCommThread& f, Kwp2000Link& k) {
   return true;
 }
 
+// A step that failed on its way (the port closed under it) still answers the client's
+// request, which would otherwise wait at flashBusy for ever.
+void answerFailedStep(frmCommThread& f, std::int16_t request) {
+  if (f.flashMode() != flashBusy) return;
+  switch (request) {
+    case cmd::kFlashIdent:
+    case cmd::kFlashInit:
+      NotifyFlashStatus(f, flashFailedPrep);
+      break;
+    case cmd::kFlashWrite:
+      NotifyFlashStatus(f, flashFailedWrite);
+      break;
+    case cmd::kFlashVerify:
+      NotifyFlashStatus(f, flashFailedVerify);
+      break;
+    default:
+      break;
+  }
+}
+
 void runStep(frmCommThread& f, Kwp2000Link& k, std::int16_t cmdStarted) {
   if (f.commandRequested != cmd::kHandled) f.tmrKeepAlive.setInterval(0);
   switch (f.commandRequested) {
@@ -241,6 +261,7 @@ void NextBoschReq(frmCommThread& f, Kwp2000Link& k) {
   } catch (const std::exception& e) {
     f.trace.ReportFailure("NextBoschReq", 2, ErrFromException(e),
                           {"cmdRequested = " + std::to_string(cmdStarted)});
+    answerFailedStep(f, cmdStarted);
   }
   if (f.commandRequested != cmdStarted || step.overtaken()) {
     f.LogToList("[leaving NextBoschReq, cmdRequested=" + std::to_string(f.commandRequested) +
@@ -257,7 +278,9 @@ std::string ReadEcuMemory(frmCommThread& f, Kwp2000Link& k, std::uint8_t lowAddr
   const std::string request = k.requests.reqReadMem + Bytes({lowAddress, length});
   for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
     const std::int32_t r = IsoSendCommand(f, k, request);
-    if (r == kIsoPositive && !f.timeOut && !k.gNegReply) return f.replyBuffer.substr(1);
+    // An answer of another length than asked is another read's.
+    const bool asked = f.replyBuffer.size() == std::size_t{length} + 1;
+    if (r == kIsoPositive && !f.timeOut && !k.gNegReply && asked) return f.replyBuffer.substr(1);
     f.replyBuffer = std::string("!") + kReadFailed;
     if (attempt < kReadAttempts) f.waits.SpinMsYield(kReadRetryMs);
   }

@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint8_t kStartCommunication = 0x81;
 constexpr std::uint8_t kTransferData = 0x36;
 constexpr std::uint8_t kNegativeResponse = 0x7F;
+constexpr std::uint8_t kPositiveOffset = 0x40;  // added to the service in its answer
 constexpr std::uint8_t kEcuAddress = 0x11;
 constexpr std::uint8_t kTesterAddress = 0xF1;
 constexpr std::uint8_t kVerifyFormat = 0x0C;
@@ -38,6 +39,25 @@ std::string withChecksum(std::string frame) {
 bool repeatsOnTimeOut(const Kwp2000Link& k, const std::string& request) {
   return request == k.requests.reqEraseResult || request == k.requests.reqVerifyResult ||
          request == Bytes({0x27, 0x82});
+}
+
+// Services whose positive answer repeats the request's second byte (its sub-function,
+// mode or routine).
+bool repeatsSecondByte(std::uint8_t service) {
+  return service == 0x10 || service == 0x27 || service == 0x31 || service == 0x33 ||
+         service == 0x83;
+}
+
+// The response is this request's: a negative answer naming its service, or a positive
+// one for its service (and its sub-function, where the answer repeats it). A late answer
+// to the request before is not.
+bool answersRequest(const std::string& request, const std::string& reply) {
+  if (request.empty() || reply.empty()) return false;
+  const std::uint8_t service = byteOf(request, 0);
+  if (byteOf(reply, 0) == kNegativeResponse) return reply.size() > 1 && byteOf(reply, 1) == service;
+  if (byteOf(reply, 0) != static_cast<std::uint8_t>(service + kPositiveOffset)) return false;
+  return !repeatsSecondByte(service) || request.size() < 2 ||
+         (reply.size() > 1 && reply[1] == request[1]);
 }
 
 // What is left of a response that cannot be read is consumed: read again, it would pass
@@ -75,7 +95,7 @@ std::string FrameIsoRequest(const Kwp2000Link& k, const std::string& request,
 }
 
 IsoReplyLayout ReplyLayout(std::string_view firstBytes) {
-  const std::uint8_t format = byteOf(firstBytes, 0);
+  const std::uint8_t format = firstBytes.empty() ? 0 : byteOf(firstBytes, 0);
   if (format == 0x00) {
     const std::size_t length = firstBytes.size() > 1 ? byteOf(firstBytes, 1) : 0;
     return {length + 3, 2};
@@ -177,6 +197,7 @@ bool isoWaitForEchoback(frmCommThread& f, Kwp2000Link& k) {
 }
 
 bool IsoReadReply(frmCommThread& f, Kwp2000Link& k) {
+  k.spoiltReply = false;
   WaitForBytes(f, k, 2);
   if (f.timeOut) {
     consumeInput(f);
@@ -187,6 +208,22 @@ bool IsoReadReply(frmCommThread& f, Kwp2000Link& k) {
   if (f.timeOut) {
     f.LogIt("*** died before receiving full reply, wanted " + std::to_string(layout.total) +
             ", got " + PktToHex(f.blockBuf));
+    consumeInput(f);
+    return false;
+  }
+  if (f.blockBuf.size() < layout.total) {
+    // Bytes lost to an overrun were not waited for: what is there is not the frame.
+    f.LogIt("*** reply short of bytes lost to an overrun, wanted " + std::to_string(layout.total) +
+            ", got " + PktToHex(f.blockBuf));
+    k.spoiltReply = true;
+    consumeInput(f);
+    return false;
+  }
+  const std::string_view frame = std::string_view(f.blockBuf).substr(0, layout.total);
+  if (Checksum8(frame.substr(0, frame.size() - 1)) != byteOf(frame, frame.size() - 1)) {
+    // A byte spoilt on the way: read as it stands, a "not yet" could pass for "done".
+    f.LogIt("*** response with a wrong checksum: " + PktToHex(frame));
+    k.spoiltReply = true;
     consumeInput(f);
     return false;
   }
@@ -238,14 +275,24 @@ std::int32_t IsoSendCommand(frmCommThread& f, Kwp2000Link& k, const std::string&
       echoFailed = !isoWaitForEchoback(f, k);
     }
     const bool read = IsoReadReply(f, k);
-    if (f.timeOut) {
+    if (read) {
+      f.activity = true;  // the controller answered: the link works
+      // A lost cable or power reported earlier is over.
+      if (f.lastEcuStatus == ecuNoCableOrPower) f.StatusNotify(ecuCableDetected);
+    }
+    const bool another = read && !answersRequest(request, f.replyBuffer);
+    if (another) {
+      f.LogIt("*** reply to another request dropped: " + PktToHex(f.replyBuffer));
+      f.replyBuffer.clear();
+    }
+    if (f.timeOut || k.spoiltReply || another) {
+      // Nothing the controller said to this request was heard.
       code = 0;
       result = repeatsOnTimeOut(k, request) ? 0 : kIsoNoReply;
     } else if (!read) {
       code = 0;
       result = kIsoNoReply;
     } else {
-      f.activity = true;  // the controller answered: the link works
       code = IsoResponseCode(f.replyBuffer);
       result = IsoResultOf(k, code);
     }

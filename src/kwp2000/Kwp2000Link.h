@@ -34,6 +34,7 @@ struct Kwp2000Link {
   std::string isoTxFrame;      // the last frame written, for the echo check
   std::string isoLastRequest;  // the last request handed to the sender
   bool gNegReply = false;      // the last response was a negative one
+  bool spoiltReply = false;    // the last response's checksum did not fit: nothing heard
 
   // ---- Requests and reflash ----
   KwpRequests requests;

@@ -184,9 +184,17 @@ Mse11Ecu::Answer Mse11Ecu::negative(std::uint8_t service, std::uint8_t code) {
 
 namespace {
 
-// The answer's frame as it goes on the wire, spoilt as the misbehaviour says.
-std::string frameOnWire(std::string frame, const std::optional<visteon::Misbehaviour>& onWire) {
-  if (onWire && onWire->kind == visteon::Misbehaviour::Kind::Truncated) {
+// The answer's frame as it goes on the wire, spoilt as the misbehaviour says: cut
+// short, or one data byte changed (`packet` counts from the last data byte back) so that
+// the checksum no longer fits.
+std::string frameOnWire(std::string frame, std::size_t dataSize,
+                        const std::optional<visteon::Misbehaviour>& onWire) {
+  using Kind = visteon::Misbehaviour::Kind;
+  if (onWire && onWire->kind == Kind::Corrupted && dataSize > 0) {
+    const std::size_t at = frame.size() - 2 - std::min(onWire->packet, dataSize - 1);
+    frame[at] = static_cast<char>(frame[at] ^ 0x40);
+  }
+  if (onWire && onWire->kind == Kind::Truncated) {
     frame.resize(std::min(frame.size(), onWire->keep));
   }
   return frame;
@@ -197,7 +205,8 @@ std::string frameOnWire(std::string frame, const std::optional<visteon::Misbehav
 void Mse11Ecu::sendAnswer(const std::string& request, Answer answer, std::uint64_t atUs,
                           std::optional<visteon::Misbehaviour> onWire) {
   timers_.at(std::max(nowUs(), atUs), [this, request, answer = std::move(answer), onWire] {
-    send(frameOnWire(mse11::FrameResponse(answer.data, answer.addressed), onWire));
+    send(frameOnWire(mse11::FrameResponse(answer.data, answer.addressed), answer.data.size(),
+                     onWire));
     if (log_) log_(visteon::Hex(request) + " -> " + visteon::Hex(answer.data));
     if (answer.afterSent) answer.afterSent();
   });

@@ -73,7 +73,8 @@ class Mse11Ecu final : public SimEcu {
   std::size_t badFrames() const { return badFrames_; }
 
   // Misbehaviour, switched on at any time: what (a visteon::Misbehaviour by name: a
-  // negative answer, silence, a late answer, an answer cut short) for the next `times`
+  // negative answer, silence, a late answer, an answer cut short or one whose data byte
+  // is spoilt on the way) for the next `times`
   // requests of service (a service byte or visteon::kAnyService; visteon::kForever).
   void inject(int service, visteon::Misbehaviour what, int times = 1) {
     injections_.add(service, what, times);

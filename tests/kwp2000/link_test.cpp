@@ -97,20 +97,20 @@ class IsoExchange : public SimServerFixture {
 
 TEST_F(IsoExchange, TheThreeResponseFormatsGiveTheirDataBytes) {
   struct Case {
+    std::string request;
     std::string reply;
     std::string data;
   };
   const Case cases[] = {
-      {Bytes({0x83, 0xF1, 0x11, 0xC1, 0x8F, 0xEA, 0x9F}), Bytes({0xC1, 0x8F, 0xEA})},
-      {framed({0x02, 0x61, 0x05}), Bytes({0x61, 0x05})},
-      {framed({0x00, 0x03, 0x63, 0x01, 0x02}), Bytes({0x63, 0x01, 0x02})},
+      {Bytes({0x81}), Bytes({0x83, 0xF1, 0x11, 0xC1, 0x8F, 0xEA, 0xBF}), Bytes({0xC1, 0x8F, 0xEA})},
+      {Bytes({0x21, 0x05}), framed({0x02, 0x61, 0x05}), Bytes({0x61, 0x05})},
+      {Bytes({0x23, 0x03, 0x00, 0x10, 0x02}), framed({0x00, 0x03, 0x63, 0x01, 0x02}),
+       Bytes({0x63, 0x01, 0x02})},
   };
-  int local = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(PktToHex(c.reply));
-    const std::string request = Bytes({0x21, ++local});
-    ecuSim.answer(FrameIsoRequest(link(), request, 0), c.reply, 5'000);
-    EXPECT_EQ(send(request), kIsoPositive);
+    ecuSim.answer(FrameIsoRequest(link(), c.request, 0), c.reply, 5'000);
+    EXPECT_EQ(send(c.request), kIsoPositive);
     EXPECT_EQ(form().replyBuffer, c.data);
     EXPECT_FALSE(link().gNegReply);
   }
@@ -181,6 +181,73 @@ TEST_F(IsoExchange, AResponseWithoutServiceOrCodeFailsTheExchange) {
     EXPECT_EQ(send(request), kIsoNoReply);
     EXPECT_EQ(sent(request), 1);
   }
+}
+
+// A byte spoilt on the way can turn "not yet" into a positive answer (7F 33 23 into
+// 3F 33 23): a frame whose checksum does not fit says nothing the controller said.
+TEST_F(IsoExchange, AResponseWhoseChecksumDoesNotFitIsNoResponse) {
+  std::string spoilt = framed({0x03, 0x7F, 0x21, 0x23});
+  spoilt[1] = static_cast<char>(0x3F);
+  const std::string request = Bytes({0x21, 0x01});
+  ecuSim.answer(FrameIsoRequest(link(), request, 0), spoilt, 5'000);
+  EXPECT_EQ(send(request), kIsoNoReply);
+  EXPECT_EQ(sent(request), 1);
+  EXPECT_TRUE(form().replyBuffer.empty());
+  // A result request is asked again, as after a time-out, and never taken as done.
+  const std::string result = Bytes({0x33, 0x02});
+  std::string spoiltResult = framed({0x03, 0x7F, 0x33, 0x23});
+  spoiltResult[1] = static_cast<char>(0x3F);
+  ecuSim.answer(FrameIsoRequest(link(), result, 0), spoiltResult, 5'000);
+  EXPECT_EQ(send(result), kIsoNoReply);
+  EXPECT_GE(sent(result), 2);
+}
+
+// Bytes lost to an overrun are not waited for; a frame that lacks them cannot be read:
+// its data would be other bytes than the controller's.
+TEST_F(IsoExchange, AResponseThatLostBytesToAnOverrunIsNoResponse) {
+  for (const int lost : {2, 7}) {
+    SCOPED_TRACE(lost);
+    const std::string request = Bytes({0x21, 0x03});
+    ecuSim.answer(FrameIsoRequest(link(), request, 0), framed({0x02, 0x61, 0x03}), 5'000);
+    form().iOverrun = lost;
+    EXPECT_EQ(send(request), kIsoNoReply);
+    EXPECT_TRUE(form().replyBuffer.empty());
+    runFor(100);
+  }
+}
+
+// A late answer to the request before arrives while the next one waits: it answers
+// another service, or the same service for another sub-function, and is not this
+// request's answer (a late seed taken for the key's acceptance unlocked nothing).
+TEST_F(IsoExchange, AnAnswerToAnotherRequestIsNotThisOnesAnswer) {
+  struct Case {
+    std::string request;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {Bytes({0x27, 0x82, 1, 2, 3, 4}), framed({0x06, 0x67, 0x81, 0xDE, 0x28, 0x74, 0x86})},
+      {Bytes({0x23, 0x03, 0x00, 0xF1, 0x03}), framed({0x03, 0x7F, 0x27, 0x35})},
+      {Bytes({0x31, 0x01, 0, 0, 0, 0, 0xF6, 0xFF}), framed({0x02, 0x71, 0x02})},
+      {Bytes({0x34, 0x00}), framed({0x02, 0x76, 0x00})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(PktToHex(c.request));
+    ecuSim.answer(FrameIsoRequest(link(), c.request, 0), c.reply, 5'000);
+    EXPECT_EQ(send(c.request), kIsoNoReply);
+    EXPECT_TRUE(form().replyBuffer.empty());
+  }
+}
+
+// A memory read answered with another length than asked is an answer to another read.
+TEST_F(IsoExchange, AMemoryReadOfAnotherLengthFails) {
+  Kwp2000Link& k = link();
+  BuildKwpRequests(k);
+  ecuSim.answer(FrameIsoRequest(k, Bytes({0x23, 0x03, 0x00, 0xF1, 0x03}), 0),
+                framed({0x0B, 0x63, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J'}), 5'000);
+  EXPECT_EQ(ReadEcuMemory(form(), k, 0xF1, 3), kReadFailed);
+  ecuSim.answer(FrameIsoRequest(k, Bytes({0x23, 0x03, 0x00, 0xE7, 0x02}), 0),
+                framed({0x03, 0x63, 'A', 'B'}), 5'000);
+  EXPECT_EQ(ReadEcuMemory(form(), k, 0xE7, 2), "AB");
 }
 
 TEST_F(IsoExchange, UntilTheTimingIsSetBytesGoSixMillisecondsApart) {

@@ -100,6 +100,40 @@ TEST_F(Session, AnIdentWithoutAnswersGivesFailedPrepAndUnknownIds) {
   EXPECT_FALSE(form().tmrSampleRate.Enabled());  // the client's next request enables it
 }
 
+// A lost cable is reported when the echo stays away; once the controller answers
+// again the client must not be left believing it.
+TEST_F(Session, AControllerThatAnswersAgainTakesBackALostCable) {
+  ASSERT_TRUE(connect());
+  line().setPlugged(false);
+  ecu.FlashIdent();
+  EXPECT_EQ(flashOutcome(), flashFailedPrep);
+  EXPECT_EQ(events.statuses.back(), ecuNoCableOrPower);
+  line().setPlugged(true);
+  ecu.FlashIdent();
+  EXPECT_EQ(flashOutcome(), flashReady) << traceDump();
+  EXPECT_EQ(events.statuses.back(), ecuCableDetected);
+}
+
+// A step that cannot even start (the port was closed under it) still answers the
+// client's request: left at flashBusy, the client would wait for ever.
+TEST_F(Session, AStepThatBlowsUpReportsItsFailure) {
+  struct Case {
+    std::function<void()> ask;
+    std::int32_t verdict;
+  };
+  const Case cases[] = {
+      {[this] { ecu.FlashIdent(); }, flashFailedPrep},
+      {[this] { ecu.FlashInit(); }, flashFailedPrep},
+      {[this] { ecu.FlashVerify(1); }, flashFailedVerify},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(connect());
+    ecu.InitComm(-1);
+    c.ask();
+    EXPECT_EQ(flashOutcome(10'000), c.verdict) << traceDump();
+  }
+}
+
 // A block that is not the chunk the image needs next is never sent nor reported written.
 TEST_F(Session, ABlockThatDoesNotFitTheImageIsRefused) {
   ASSERT_TRUE(connect());

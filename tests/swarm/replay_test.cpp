@@ -71,6 +71,11 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
        "a Visteon block the controller refused to take was reported written on an old check"},
       {6, "mbe", "an MBE answer that came after its read failed was taken for the next read's"},
       {42, "mbe", "a slow MBE answer put every answer after it one request behind"},
+      {16, "mse11", "a spoilt MSE 1.1 'not yet' to the erase result was taken as done"},
+      {91, "mse11", "an MSE 1.1 link that answered again stayed at ecuNoCableOrPower"},
+      {242, "mse11", "a late MSE 1.1 seed answer was taken for the key's acceptance"},
+      {10, "mse11", "an MSE 1.1 reply short of bytes lost to an overrun was read past its end"},
+      {546, "mse11", "an MSE 1.1 ident that blew up on a closed port left the client at flashBusy"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed(Seed(c.seed, std::nullopt, c.family));
