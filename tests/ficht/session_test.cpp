@@ -379,3 +379,34 @@ TEST_F(FichtSession, TheFichtCableIsTheWrongCableForTheOtherFamilies) {
 
 }  // namespace
 }  // namespace quorvan::testing
+
+namespace quorvan::testing {
+namespace {
+
+// The module's answer to a request whose exchange failed may still be on its way; it
+// belongs to no later request.
+class FichtLateAnswers : public FichtFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FichtLateAnswers, AreNotTakenForTheNextRequestsAnswer) {
+  module.storeValue(0x40, 0x11, 1);
+  module.storeValue(0x44, 0x22, 1);
+  ASSERT_TRUE(connect());
+  watch(1, 0x40, 1);
+  watch(2, 0x44, 1);
+  runFor(500);
+  for (int i = 0; i < 5; ++i) {
+    module.injectLateReply(0x40, static_cast<std::uint64_t>(GetParam()) * 1000);
+    runFor(1500);
+  }
+  ASSERT_FALSE(events.data.empty());
+  for (const auto& d : events.data) {
+    EXPECT_EQ(d.value, Variant(d.itemNum == 1 ? 0x11 : 0x22)) << "item " << d.itemNum;
+  }
+  EXPECT_EQ(events.statuses.back(), ecuCommOK);
+}
+
+// Late by this many milliseconds: past the reply window, by a little or by most of it.
+INSTANTIATE_TEST_SUITE_P(Late, FichtLateAnswers, ::testing::Values(290, 400, 520));
+
+}  // namespace
+}  // namespace quorvan::testing
