@@ -90,7 +90,8 @@ void Checker::NewFaults(std::int16_t itemNum, std::int32_t, const std::string& f
   syncFaults();
   const std::uint64_t to = nowUs();
   const std::uint64_t from = to > kReadWindowUs ? to - kReadWindowUs : 0;
-  if (!truth_.faultText.heldDuring(faultCodes, from, to)) {
+  const std::optional<bool> byParts = family_.faultListHeld(faultCodes, from, to);
+  if (!(byParts ? *byParts : truth_.faultText.heldDuring(faultCodes, from, to))) {
     violation(fmt::format("NewFaults({}, \"{}\") is not the controller's list (\"{}\")", itemNum,
                           faultCodes, truth_.faultText.now()));
   }
@@ -102,7 +103,9 @@ void Checker::FaultsCleared(bool success) {
   syncFaults();
   const std::uint64_t to = nowUs();
   const std::uint64_t from = to > kReadWindowUs ? to - kReadWindowUs : 0;
-  if (success && !truth_.faultText.heldDuring(family_.faultText({}), from, to)) {
+  const std::optional<bool> byParts = family_.faultsClearedDuring(from, to);
+  if (success &&
+      !(byParts ? *byParts : truth_.faultText.heldDuring(family_.faultText({}), from, to))) {
     violation("FaultsCleared(True) although the controller's list was not cleared");
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,18 @@ class SwarmFamily {
   virtual void setFaults(const std::vector<std::string>& codes) = 0;
   virtual std::vector<std::string> faults() const = 0;
   virtual std::string faultText(const std::vector<std::string>& codes) const = 0;
+  // A family whose list is read in parts (one request each) judges a delivered list
+  // itself: each part must be one the controller held for it while the parts were read.
+  // Likewise a clear that empties only a part of the list. Nothing: the whole list's
+  // history judges.
+  virtual std::optional<bool> faultListHeld(const std::string& /*text*/, std::uint64_t /*fromUs*/,
+                                            std::uint64_t /*toUs*/) const {
+    return std::nullopt;
+  }
+  virtual std::optional<bool> faultsClearedDuring(std::uint64_t /*fromUs*/,
+                                                  std::uint64_t /*toUs*/) const {
+    return std::nullopt;
+  }
 
   virtual std::vector<Misbehaviour> misbehaviours() = 0;
   // Ends every misbehaviour the controller was given.
