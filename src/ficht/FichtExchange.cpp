@@ -11,19 +11,22 @@ namespace {
 
 constexpr std::int32_t kPollMs = 10;
 constexpr const char* kTimedOutMark = "+timedOut";
+constexpr std::int32_t kTrailMs = 3;
+// After a failed exchange the line must be quiet this long before the next request: the
+// failed request's answer may come late, and the line may hold it up further.
+constexpr std::uint32_t kQuietMs = 1000;
 // The longest a line that never falls quiet holds up the next request.
-constexpr std::uint32_t kQuietLimitMs = 3 * kFichtReplyMs;
+constexpr std::uint32_t kQuietLimitMs = 2 * kQuietMs;
 
 // After a failed exchange the module's answer may still come (late, or behind bytes that
 // were no answer), and nothing in it tells which request it answers: the next request
-// waits until the line has been quiet for a whole reply window, and what comes meanwhile
-// is dropped, so that no such answer is taken for the next request's.
+// waits until the line has been quiet for a while, and what comes meanwhile is dropped,
+// so that no such answer is taken for the next request's.
 void awaitQuietLine(frmCommThread& f, FichtLink& k) {
   k.answerMayFollow = false;
   const std::uint32_t start = f.now();
   std::uint32_t quietSince = start;
-  while (ElapsedMs(f.now(), quietSince) < kFichtReplyMs &&
-         ElapsedMs(f.now(), start) < kQuietLimitMs) {
+  while (ElapsedMs(f.now(), quietSince) < kQuietMs && ElapsedMs(f.now(), start) < kQuietLimitMs) {
     if (!f.blockBuf.empty()) {
       f.LogIt("<< Late from Ficht: " + PktToHex(f.blockBuf) + "; DISCARDED!");
       f.blockBuf.clear();
@@ -32,6 +35,15 @@ void awaitQuietLine(frmCommThread& f, FichtLink& k) {
     f.waits.SleepMs(kPollMs);
     f.platform.loop.DoEvents();
   }
+}
+
+// The module says nothing after its answer: bytes hard behind what was cut out (within
+// three byte times at 9600 bit/s) mean that it began with bytes that were no answer,
+// noise that ended in a lead byte say, and the answer's own last bytes came after it.
+bool replyStandsAlone(frmCommThread& f, std::size_t n) {
+  f.waits.SleepMs(kTrailMs);
+  f.platform.loop.DoEvents();
+  return f.blockBuf.size() == n + 2;
 }
 
 // The deadline passed: the exchange failed, whatever came meanwhile.
@@ -88,7 +100,7 @@ void FichtGetReply(frmCommThread& f, FichtLink& k, std::size_t n) {
   } else {
     f.timeOut = false;
     f.replyBuffer = f.blockBuf.substr(1, n);
-    if (!FichtReplyValid(f.blockBuf, f.replyBuffer)) {
+    if (!FichtReplyValid(f.blockBuf, f.replyBuffer) || !replyStandsAlone(f, n)) {
       f.timeOut = true;
       k.answerMayFollow = true;
       f.LogIt("<< Invalid pkt from Ficht: " + PktToHex(f.blockBuf) + "; DISCARDED!");

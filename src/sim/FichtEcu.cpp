@@ -114,6 +114,10 @@ void FichtEcu::injectLateReply(int address, std::uint64_t lateUs, int times) {
   injections_.add(address, {ficht::Misbehaviour::Kind::Late, 0, lateUs}, times);
 }
 
+void FichtEcu::injectStrayByte(int address, std::uint8_t stray, int times) {
+  injections_.add(address, {ficht::Misbehaviour::Kind::Stray, 0, 0, stray}, times);
+}
+
 void FichtEcu::reset() {
   onPowerLost();
   onPowerRestored();
@@ -261,6 +265,8 @@ void FichtEcu::sendAnswer(const std::string& request, std::string answer, std::u
     wire.back() = static_cast<char>(wire.back() ^ 0x5A);
   if (onWire && onWire->kind == Kind::Truncated) wire.resize(std::min(wire.size(), onWire->keep));
   if (onWire && onWire->kind == Kind::Late) atUs += onWire->lateUs;
+  if (onWire && onWire->kind == Kind::Stray)
+    wire.insert(wire.begin(), static_cast<char>(onWire->stray));
   after(atUs > nowUs() ? atUs - nowUs() : 0, [this, request, wire] {
     send(wire);
     if (log_) log_(PktToHex(request) + "-> " + PktToHex(wire));

@@ -96,6 +96,7 @@ class FichtEcu final : public SimEcu {
   void injectNak(int address, int times = 1);
   void injectReset(int address, int times = 1);
   void injectLateReply(int address, std::uint64_t lateUs, int times = 1);
+  void injectStrayByte(int address, std::uint8_t stray, int times = 1);
   void clearInjections() { injections_.clear(); }
   void reset();
 
