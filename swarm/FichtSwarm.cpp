@@ -161,12 +161,18 @@ class FichtSwarm final : public SwarmFamily {
         {"corrupted checksum",
          [this](Rng& r) { ecu_.injectCorruptedChecksum(kAny, static_cast<int>(r.between(1, 3))); }},
         {"nak", [this](Rng& r) { ecu_.injectNak(kAny, static_cast<int>(r.between(1, 3))); }},
-        // Its answer comes after the reply window, but within a second window: nothing in
-        // an answer tells which request it answers, so one that comes later still cannot
-        // be told from the answer to the request sent after it.
+        // Its answer comes after the reply window, by up to half a second (with a late byte
+        // on the line, 0.8 s): nothing in an answer tells which request it answers, so the
+        // server keeps the line quiet for a while after a failed exchange, and an answer
+        // later than that could not be told from the answer to the next request.
         {"late reply",
          [this](Rng& r) {
            ecu_.injectLateReply(kAny, static_cast<std::uint64_t>(r.between(20, 500)) * 1000);
+         }},
+        {"stray byte",
+         [this](Rng& r) {
+           ecu_.injectStrayByte(
+               kAny, r.chance(0.5) ? 0x01 : static_cast<std::uint8_t>(r.between(0, 255)));
          }},
         {"reset on a request", [this](Rng&) { ecu_.injectReset(kAny); }},
         {"reset", [this](Rng&) { ecu_.reset(); }},
@@ -186,10 +192,12 @@ class FichtSwarm final : public SwarmFamily {
   }
 
   // The watchdog's next tick may still see activity from before the end, so it starts a
-  // new session within two of its 2 s periods; the wake-up waits 0.8 s and makes four
-  // reads of at most 0.3 s each, after up to 0.3 s of quiet line when the last exchange
-  // failed; then one pass of the items, a fault item being five reads.
-  std::uint32_t recoveryBoundMs() const override { return 10'000; }
+  // new session within two of its 2 s periods; a wake-up waits 0.8 s and makes four
+  // reads of at most 0.3 s each. Bytes the line was told to drop before the end are
+  // dropped from the next ones that pass, at either end, which can spoil two wake-ups,
+  // the watchdog's tries coming about 4 s apart; then one pass of the items, a fault item
+  // being five reads, after 1 s of quiet line when an exchange failed.
+  std::uint32_t recoveryBoundMs() const override { return 15'000; }
 
  private:
   static sim::FichtConfig config(Rng& rng) {

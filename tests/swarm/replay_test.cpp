@@ -69,10 +69,13 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
        "a block write's verdict answered the FlashInit the client had asked meanwhile"},
       {823, "visteon",
        "a Visteon block the controller refused to take was reported written on an old check"},
+      {68, "ficht",
+       "a Ficht answer behind noise that failed its exchange was taken for the next item's"},
       {72, "ficht",
        "a Ficht answer that came after its exchange failed was taken for the next item's"},
-      {233, "ficht",
-       "a Ficht answer behind noise that failed its exchange was taken for the next item's"},
+      {196, "ficht",
+       "a Ficht answer behind a stray lead byte looked whole and gave a value the module never "
+       "held"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed(Seed(c.seed, std::nullopt, c.family));
