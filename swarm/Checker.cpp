@@ -104,7 +104,9 @@ void Checker::FaultsCleared(bool success) {
   syncFaults();
   const std::uint64_t to = nowUs();
   const std::uint64_t from = to > kReadWindowUs ? to - kReadWindowUs : 0;
-  if (success && !truth_.faultText.heldDuring(family_.faultText({}), from, to)) {
+  const std::optional<bool> byParts = family_.faultsClearedDuring(from, to);
+  if (success &&
+      !(byParts ? *byParts : truth_.faultText.heldDuring(family_.faultText({}), from, to))) {
     violation("FaultsCleared(True) although the controller's list was not cleared");
   }
 }

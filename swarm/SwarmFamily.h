@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ class SwarmFamily {
   virtual bool faultTextHeld(const std::string& text, const History<std::string>& lists,
                              std::uint64_t fromUs, std::uint64_t toUs) const {
     return lists.heldDuring(text, fromUs, toUs);
+  }
+  // A clear that empties only a part of the list says whether that part was emptied
+  // in the window; nothing: the whole list must have been empty.
+  virtual std::optional<bool> faultsClearedDuring(std::uint64_t /*fromUs*/,
+                                                  std::uint64_t /*toUs*/) const {
+    return std::nullopt;
   }
 
   virtual std::vector<Misbehaviour> misbehaviours() = 0;

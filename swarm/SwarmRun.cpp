@@ -16,6 +16,7 @@ namespace quorvan::swarm {
 std::unique_ptr<SwarmFamily> MakeVisteonSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse10Swarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMse11Swarm(sim::SimLine& line, Rng& rng);
+std::unique_ptr<SwarmFamily> MakeFichtSwarm(sim::SimLine& line, Rng& rng);
 std::unique_ptr<SwarmFamily> MakeMbeSwarm(sim::SimLine& line, Rng& rng);
 
 namespace {
@@ -37,6 +38,7 @@ const std::vector<NamedFamily>& Families() {
       {"visteon", ecuVisteon, MakeVisteonSwarm},
       {"mse10", ecuMSE10, MakeMse10Swarm},
       {"mse11", ecuMSE11, MakeMse11Swarm},
+      {"ficht", ecuFicht, MakeFichtSwarm},
       {"mbe", ecuMBE, MakeMbeSwarm},
   };
   return families;
@@ -64,6 +66,8 @@ class SwarmRun {
     result_.seed = o.seed;
     result_.family = family_->name();
     server_.ecu.addSink(&checker_);
+    // A cable with a wire for each direction never lets the server hear its own bytes.
+    cableEcholess_ = server_.line().echoSuppressed();
     if (o.journal) checker_.keepJournal();
     trace_ = o.trace;
     wire_ = o.journal && o.wire;
@@ -175,7 +179,7 @@ class SwarmRun {
         {"lost echo",
          [this, &line](Rng& r) {
            line.setEchoSuppressed(true);
-           later(r.between(100, 3000), [&line] { line.setEchoSuppressed(false); });
+           later(r.between(100, 3000), [this, &line] { line.setEchoSuppressed(cableEcholess_); });
          }},
     };
   }
@@ -201,7 +205,7 @@ class SwarmRun {
     family_->behave();
     server_.line().setPlugged(true);
     server_.line().setVehiclePower(true);
-    server_.line().setEchoSuppressed(false);
+    server_.line().setEchoSuppressed(cableEcholess_);
     client_.settle();
     const std::uint64_t calmUs = now();
     const std::uint64_t boundUs = calmUs + family_->recoveryBoundMs() * 1000ULL;
@@ -311,6 +315,7 @@ class SwarmRun {
   bool ended_ = false;
   bool trace_ = false;
   bool wire_ = false;
+  bool cableEcholess_ = false;
   RunResult result_;
 };
 

@@ -14,6 +14,8 @@ struct FichtLink {
   // ---- Exchange ----
   std::string emmLastSent;  // the whole request frame as last sent (for the NAK report)
   bool nak = false;         // the last exchange was refused with a NAK
+  // An exchange failed: the module's answer to it may still be on its way.
+  bool answerMayFollow = false;
 
   // ---- Request loop ----
   std::uint32_t interByteDelay = 2;  // before a clear-faults command (ms)

@@ -125,6 +125,9 @@ void StartupFicht(frmCommThread& f, FichtLink& k) {
   f.globals.gFichtRunning = false;
   f.StatusNotify(ecuInitializing);
   f.waits.WaitFor(static_cast<std::int32_t>(kWakeUpWaitMs));
+  // An answer still owed to the last session came during the wait, and the first request
+  // drops what came: the line need not stay quiet any longer.
+  k.answerMayFollow = false;
   identify(f, k);
   f.tmrWatchDog.setInterval(kWatchDogMs);
   f.tmrWatchDog.setEnabled(true);

@@ -110,6 +110,14 @@ void FichtEcu::injectReset(int address, int times) {
   injections_.add(address, {ficht::Misbehaviour::Kind::Reset}, times);
 }
 
+void FichtEcu::injectLateReply(int address, std::uint64_t lateUs, int times) {
+  injections_.add(address, {ficht::Misbehaviour::Kind::Late, 0, lateUs}, times);
+}
+
+void FichtEcu::injectStrayByte(int address, std::uint8_t stray, int times) {
+  injections_.add(address, {ficht::Misbehaviour::Kind::Stray, 0, 0, stray}, times);
+}
+
 void FichtEcu::reset() {
   onPowerLost();
   onPowerRestored();
@@ -205,12 +213,12 @@ std::string FichtEcu::write(std::uint16_t address, std::string_view data) {
   const std::string accepted(1, static_cast<char>(data.size()));
   if (address == kCommandAddress && data.size() == 2 && byteOf(data, 1) == 0x01) {
     const std::uint8_t command = byteOf(data, 0);
-    commands_.push_back(command);
     if (command == kClearFaults) current_.clear();
+    takeCommand(command);
     return accepted;
   }
   if (address == kCommandZeroAddress && data == std::string_view("\0", 1)) {
-    commands_.push_back(0);
+    takeCommand(0);
     return accepted;
   }
   if (address == kCommandAddress || address == kCommandZeroAddress) {
@@ -220,6 +228,11 @@ std::string FichtEcu::write(std::uint16_t address, std::string_view data) {
     memory_[static_cast<std::uint16_t>(address + i)] = byteOf(data, i);
   }
   return accepted;
+}
+
+void FichtEcu::takeCommand(std::uint8_t command) {
+  commands_.push_back(command);
+  if (taken_) taken_(command);
 }
 
 std::string FichtEcu::historyPage(std::size_t page) const {
@@ -251,6 +264,9 @@ void FichtEcu::sendAnswer(const std::string& request, std::string answer, std::u
   if (onWire && onWire->kind == Kind::Corrupted)
     wire.back() = static_cast<char>(wire.back() ^ 0x5A);
   if (onWire && onWire->kind == Kind::Truncated) wire.resize(std::min(wire.size(), onWire->keep));
+  if (onWire && onWire->kind == Kind::Late) atUs += onWire->lateUs;
+  if (onWire && onWire->kind == Kind::Stray)
+    wire.insert(wire.begin(), static_cast<char>(onWire->stray));
   after(atUs > nowUs() ? atUs - nowUs() : 0, [this, request, wire] {
     send(wire);
     if (log_) log_(PktToHex(request) + "-> " + PktToHex(wire));

@@ -59,6 +59,8 @@ class FichtEcu final : public SimEcu {
 
   // Receives one line per answered request, e.g. "01 03 00 40 44 -> 01 03 00 05 DC E5".
   using ExchangeLog = std::function<void(const std::string&)>;
+  // Told each command as the module takes it (before it answers).
+  using CommandTaken = std::function<void(std::uint8_t)>;
 
   explicit FichtEcu(SimLine& line, FichtConfig config = {});
 
@@ -93,11 +95,14 @@ class FichtEcu final : public SimEcu {
   void injectCorruptedChecksum(int address, int times = 1);
   void injectNak(int address, int times = 1);
   void injectReset(int address, int times = 1);
+  void injectLateReply(int address, std::uint64_t lateUs, int times = 1);
+  void injectStrayByte(int address, std::uint8_t stray, int times = 1);
   void clearInjections() { injections_.clear(); }
   void reset();
 
   void setReplyDelayUs(std::uint64_t us) { config_.replyDelayUs = us; }
   void setExchangeLog(ExchangeLog log) { log_ = std::move(log); }
+  void setCommandTaken(CommandTaken taken) { taken_ = std::move(taken); }
 
   void onWireByte(const RxByte& byte) override;
 
@@ -111,6 +116,7 @@ class FichtEcu final : public SimEcu {
   std::string answerFor(std::uint8_t first, std::uint16_t address, std::string_view data);
   std::string readAt(std::uint16_t address, std::size_t count) const;
   std::string write(std::uint16_t address, std::string_view data);
+  void takeCommand(std::uint8_t command);
   std::string historyPage(std::size_t page) const;
   std::string currentBitmap() const;
   void sendAnswer(const std::string& request, std::string answer, std::uint64_t atUs,
@@ -134,6 +140,7 @@ class FichtEcu final : public SimEcu {
   int restarts_ = 0;
   ficht::Injections injections_;
   ExchangeLog log_;
+  CommandTaken taken_;
 };
 
 }  // namespace quorvan::sim

@@ -103,6 +103,7 @@ class SimLine final : public PortPeer {
   void delayNext(WireEnd from, std::uint64_t gapUs);         // a late byte
   void injectBytes(WireEnd from, const std::string& bytes);  // extra bytes at its rate
   void setEchoSuppressed(bool on) { echoSuppressed_ = on; }  // the server misses its echo
+  bool echoSuppressed() const { return echoSuppressed_; }
   // The server's port loses the next lostBytes bytes that reach it and raises one
   // comm::comEventOverrun with the first of them (at once when lostBytes is 0).
   void injectOverrun(std::size_t lostBytes);

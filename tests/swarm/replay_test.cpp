@@ -76,6 +76,13 @@ TEST(SwarmRegressions, SeedsThatOnceFailedPassNow) {
       {242, "mse11", "a late MSE 1.1 seed answer was taken for the key's acceptance"},
       {10, "mse11", "an MSE 1.1 reply short of bytes lost to an overrun was read past its end"},
       {546, "mse11", "an MSE 1.1 ident that blew up on a closed port left the client at flashBusy"},
+      {68, "ficht",
+       "a Ficht answer behind noise that failed its exchange was taken for the next item's"},
+      {72, "ficht",
+       "a Ficht answer that came after its exchange failed was taken for the next item's"},
+      {196, "ficht",
+       "a Ficht answer behind a stray lead byte looked whole and gave a value the module never "
+       "held"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunSeed(Seed(c.seed, std::nullopt, c.family));
