@@ -24,17 +24,8 @@ constexpr std::uint32_t kQuietLimitMs = 2 * kQuietMs;
 // so that no such answer is taken for the next request's.
 void awaitQuietLine(frmCommThread& f, FichtLink& k) {
   k.answerMayFollow = false;
-  const std::uint32_t start = f.now();
-  std::uint32_t quietSince = start;
-  while (ElapsedMs(f.now(), quietSince) < kQuietMs && ElapsedMs(f.now(), start) < kQuietLimitMs) {
-    if (!f.blockBuf.empty()) {
-      f.LogIt("<< Late from Ficht: " + PktToHex(f.blockBuf) + "; DISCARDED!");
-      f.blockBuf.clear();
-      quietSince = f.now();
-    }
-    f.waits.SleepMs(kPollMs);
-    f.platform.loop.DoEvents();
-  }
+  const std::string late = f.waits.DrainUntilQuiet(f.blockBuf, kQuietMs, 0, kQuietLimitMs);
+  if (!late.empty()) f.LogIt("<< Late from Ficht: " + PktToHex(late) + "; DISCARDED!");
 }
 
 // The module says nothing after its answer: bytes hard behind what was cut out (within

@@ -38,24 +38,10 @@ void waitForBytes(frmCommThread& f, std::size_t n) {
 // it would be one request behind. So the next request waits until a module that answers
 // at all has answered (kLatestAnswerMs after the failed request went out) and the line
 // has then stayed quiet for a whole reply wait; what arrives meanwhile is thrown away.
-// Bounded, so that a stream of noise cannot hold the loop.
 void letLineGoQuiet(frmCommThread& f, std::uint32_t sentAt) {
-  const std::uint32_t start = f.now();
-  std::uint32_t quietSince = start;
-  std::size_t heard = f.blockBuf.size();
-  const auto answerMayCome = [&] {
-    return ElapsedMs(f.now(), sentAt) < kLatestAnswerMs ||
-           ElapsedMs(f.now(), quietSince) < kReplyWaitMs;
-  };
-  while (answerMayCome() && ElapsedMs(f.now(), start) < kLongestQuietWaitMs) {
-    f.waits.SleepMs(kPollMs);
-    f.platform.loop.DoEvents();
-    if (f.blockBuf.size() != heard) {
-      heard = f.blockBuf.size();
-      quietSince = f.now();
-    }
-  }
-  f.blockBuf.clear();
+  const std::uint32_t sinceSent = ElapsedMs(f.now(), sentAt);
+  const std::uint32_t answerMayCome = sinceSent < kLatestAnswerMs ? kLatestAnswerMs - sinceSent : 0;
+  f.waits.DrainUntilQuiet(f.blockBuf, kReplyWaitMs, answerMayCome, kLongestQuietWaitMs);
 }
 
 }  // namespace

@@ -50,6 +50,27 @@ void Waits::SpinMs(std::int32_t ms) {
   }
 }
 
+std::string Waits::DrainUntilQuiet(std::string& buffer, std::uint32_t quietMs,
+                                   std::uint32_t atLeastMs, std::uint32_t atMostMs) {
+  constexpr std::uint32_t kPollMs = 10;
+  const std::uint32_t start = clock_.timeGetTime();
+  std::uint32_t quietSince = start;
+  std::string dropped;
+  const auto since = [this](std::uint32_t t) { return ElapsedMs(clock_.timeGetTime(), t); };
+  while ((since(quietSince) < quietMs || since(start) < atLeastMs) && since(start) < atMostMs) {
+    if (!buffer.empty()) {
+      dropped += buffer;
+      buffer.clear();
+      quietSince = clock_.timeGetTime();
+    }
+    clock_.sleepMs(kPollMs);
+    loop_.DoEvents();
+  }
+  dropped += buffer;
+  buffer.clear();
+  return dropped;
+}
+
 double Waits::GetDeltaTime() {
   const std::int64_t now = clock_.performanceCounter();
   const std::int64_t freq = gQpcFrequency > 0 ? gQpcFrequency : clock_.performanceFrequency();

@@ -20,6 +20,12 @@ class Waits {
   void SpinMsYield(std::int32_t ms);
   void SleepMs(std::int32_t ms);
   void SpinMs(std::int32_t ms);
+  // Runs the message loop and throws away what arrives in `buffer` until nothing has
+  // arrived for quietMs and at least atLeastMs have passed; never longer than atMostMs,
+  // so that a stream of noise cannot hold the loop. Returns what was thrown away. After a
+  // failed exchange, an answer still on its way is not taken for the next request's.
+  std::string DrainUntilQuiet(std::string& buffer, std::uint32_t quietMs, std::uint32_t atLeastMs,
+                              std::uint32_t atMostMs);
 
   // Milliseconds (four decimals) since the last mark; moves the mark to now.
   double GetDeltaTime();
