@@ -69,8 +69,8 @@ struct Mse10World : testing::SimServerWorld {
     ecu.setDevice(ecuMSE10);
     ecu.InitComm(1);
     std::int16_t item = 0;
-    for (const host::DemoChannel& channel : host::DemoChannels()) {
-      ecu.AddItem(++item, channel.address, channel.size, ecuData);
+    for (const host::DemoChannel& channel : host::DemoChannels(ecuMSE10)) {
+      ecu.AddItem(++item, channel.item->address, channel.item->size, ecuData);
       ecu.Watch(item, 1);
     }
     loop.runFor(5'000);  // linked and polling

@@ -215,9 +215,9 @@ PollingRun runPolling(std::int32_t device, const ControllerFactory& make) {
   auto& proxy = client.proxy();
   proxy.ClearItems();
   std::int16_t item = 0;
-  for (const host::DemoChannel& channel : host::DemoChannels()) {
+  for (const host::DemoChannel& channel : host::DemoChannels(device)) {
     ++item;
-    proxy.AddItem(item, host::WatchAddress(channel, device), channel.size, ecuData);
+    proxy.AddItem(item, channel.item->address, channel.item->size, ecuData);
     proxy.Watch(item, 1);
   }
   client.waitUntil([] { return false; }, kSettle);
@@ -269,12 +269,13 @@ double mse10BoundItemsPerSecond() {
   const double requestMs = server.requestDelay +
                            kRequestBytes * (byteMs + toMs(ecu.complementDelayUs) + byteMs + gapMs) +
                            byteMs + toMs(ecu.replyDelayUs);
+  const auto channels = host::DemoChannels(ecuMSE10);
   double cycleMs = 0;
-  for (const host::DemoChannel& channel : host::DemoChannels()) {
-    const double answered = 3.0 + channel.size;
+  for (const host::DemoChannel& channel : channels) {
+    const double answered = 3.0 + channel.item->size;
     cycleMs += requestMs + answered * (byteMs + gapMs + byteMs + toMs(ecu.byteGapUs)) + byteMs;
   }
-  return 1000.0 * static_cast<double>(host::DemoChannels().size()) / cycleMs;
+  return 1000.0 * static_cast<double>(channels.size()) / cycleMs;
 }
 
 double visteonBoundItemsPerSecond() {

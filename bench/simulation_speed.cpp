@@ -50,9 +50,9 @@ class World : public testing::SimServerWorld {
   void connect() { ecu.InitComm(1); }
   void watchDemoItems() {
     std::int16_t item = 0;
-    for (const host::DemoChannel& channel : host::DemoChannels()) {
+    for (const host::DemoChannel& channel : host::DemoChannels(device_)) {
       ++item;
-      ecu.AddItem(item, host::WatchAddress(channel, device_), channel.size, ecuData);
+      ecu.AddItem(item, channel.item->address, channel.item->size, ecuData);
       ecu.Watch(item, 1);
     }
   }
